@@ -135,6 +135,8 @@ void TMainForm::FormCreate(const QStringList& files) {
   ImageEVNav->Update();
   manualUpdateCheck_ = false;
   RefreshStatus();
+  // Without a window manager (Xvfb) the state alone changes nothing: take the screen too.
+  if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->availableGeometry());
   setWindowState(windowState() | Qt::WindowMaximized);
   setAcceptDrops(true);
   for (const QString& file : files) LoadDocumentFile(file);
