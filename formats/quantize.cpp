@@ -204,19 +204,23 @@ void TColorQuantizer::BuildMedianCut() {
       green = (((cell >> 5) & 31) << 3) + 4;
       blue = ((cell & 31) << 3) + 4;
     }
-    int best = 0;
-    int bestDistance = 1 << 30;
-    for (size_t i = 0; i < palette_.size(); ++i) {
-      const int dr = red - palette_[i].red, dg = green - palette_[i].green,
-                db = blue - palette_[i].blue;
-      const int distance = dr * dr + dg * dg + db * db;
-      if (distance < bestDistance) {
-        bestDistance = distance;
-        best = static_cast<int>(i);
-      }
-    }
-    cellIndex_[cell] = static_cast<uint8_t>(best);
+    cellIndex_[cell] = Nearest(red, green, blue);
   }
+}
+
+uint8_t TColorQuantizer::Nearest(int red, int green, int blue) const {
+  int best = 0;
+  int bestDistance = 1 << 30;
+  for (size_t i = 0; i < palette_.size(); ++i) {
+    const int dr = red - palette_[i].red, dg = green - palette_[i].green,
+              db = blue - palette_[i].blue;
+    const int distance = dr * dr + dg * dg + db * db;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = static_cast<int>(i);
+    }
+  }
+  return static_cast<uint8_t>(best);
 }
 
 void TColorQuantizer::MapPixels(const uint8_t* bgr, int count, uint8_t* indexes) const {
@@ -236,8 +240,8 @@ void TColorQuantizer::MapPixels(const uint8_t* bgr, int count, uint8_t* indexes)
     if (color != last) {
       const int slot = FindSlot(color);
       // A colour the histogram never saw (rows differing between the passes)
-      // takes entry 0 rather than an arbitrary one.
-      lastIndex = slotColor_[slot] == color ? slotIndex_[slot] : 0;
+      // takes the nearest entry.
+      lastIndex = slotColor_[slot] == color ? slotIndex_[slot] : Nearest(bgr[2], bgr[1], bgr[0]);
       last = color;
     }
     indexes[i] = lastIndex;

@@ -50,6 +50,7 @@ class TColorQuantizer {
   }
   // Slot of colour in the exact table, or of the empty slot where it belongs.
   int FindSlot(uint32_t color) const;
+  uint8_t Nearest(int red, int green, int blue) const;
   void BuildExact();
   void BuildMedianCut();
 
