@@ -417,14 +417,19 @@ TEST(BitmapTest, RemoveAlphaChannelMergesWithTheFormula) {
   };
   // Blue and its background stay 7 so each channel is seen to use its own.
   for (size_t i = 0; i < std::size(cases); ++i) {
-    TIEBitmap one(1, 1, ie24RGB);
+    // The second pixel is transparent, so the alpha is never all opaque.
+    TIEBitmap one(2, 1, ie24RGB);
     SetRgb(one, 0, 0, uint8_t(cases[i].color), uint8_t(cases[i].color), 7);
+    SetRgb(one, 1, 0, 1, 1, 1);
     one.AlphaChannel()->GetScanline(0)[0] = uint8_t(cases[i].alpha);
+    one.AlphaChannel()->GetScanline(0)[1] = 0;
     one.RemoveAlphaChannel(true, MakeColor(uint8_t(cases[i].back), uint8_t(cases[i].back), 7));
     EXPECT_FALSE(one.HasAlphaChannel());
     EXPECT_EQ(GetRgb(one, 0, 0).red, cases[i].expected) << "case " << i;
     EXPECT_EQ(GetRgb(one, 0, 0).green, cases[i].expected) << "case " << i;
     EXPECT_EQ(GetRgb(one, 0, 0).blue, 7) << "case " << i;
+    EXPECT_EQ(GetRgb(one, 1, 0), (TColorTriple{7, uint8_t(cases[i].back), uint8_t(cases[i].back)}))
+        << "case " << i;
   }
   TIEBitmap page(1, 1, ie24RGB);
   SetRgb(page, 0, 0, 200, 200, 200);
