@@ -423,17 +423,27 @@ void ConvertToBilevel(const TIEBitmap& source, TIEBitmap& target) {
                           static_cast<int>(blue / count));
   }
 
+  // bit[r][i][lum]: the bit that a pixel of level lum sets at column i of a
+  // byte, for row r mod 8 (the same for every row when thresholding).
+  std::vector<uint8_t> bits(8 * 8 * 256);
+  for (int r = 0; r < 8; ++r)
+    for (int i = 0; i < 8; ++i)
+      for (int level = 0; level < 256; ++level) {
+        // Pure white stays white: 255 div 4 = 63 does not exceed the matrix's 63.
+        const bool white = dither ? (level == 255 || kBayer[i][r] < level / 4) : level >= threshold;
+        bits[(r * 8 + i) * 256 + level] = white ? static_cast<uint8_t>(0x80 >> i) : 0;
+      }
   for (int y = 0; y < height; ++y) {
     const uint8_t* l = lumRow(y);
+    const uint8_t* table = bits.data() + (dither ? (y & 7) : 0) * 8 * 256;
     uint8_t* dst = target.GetScanline(y);
     std::memset(dst, 0, static_cast<size_t>(target.RowLength()));
-    int limit[8];  // per column mod 8: the level (div 4 for dither) a white pixel must exceed
-    for (int i = 0; i < 8; ++i) limit[i] = dither ? kBayer[i][y & 7] : threshold - 1;
-    for (int x = 0; x < width; ++x) {
-      // Pure white stays white: 255 div 4 = 63 would not exceed the matrix's 63.
-      const int level = dither ? (l[x] == 255 ? 64 : l[x] >> 2) : l[x];
-      if (level > limit[x & 7]) dst[x >> 3] |= static_cast<uint8_t>(0x80 >> (x & 7));
-    }
+    int x = 0;
+    for (; x + 8 <= width; x += 8, l += 8)
+      dst[x >> 3] = table[l[0]] | table[256 + l[1]] | table[512 + l[2]] | table[768 + l[3]] |
+                    table[1024 + l[4]] | table[1280 + l[5]] | table[1536 + l[6]] |
+                    table[1792 + l[7]];
+    for (int i = 0; x < width; ++x, ++i, ++l) dst[x >> 3] |= table[i * 256 + l[0]];
   }
 }
 
@@ -667,7 +677,7 @@ void TIEBitmap::Fill(double value) {
   };
   switch (format_) {
     case ie1g:
-      white = bits != 0 || value != 0;  // a fraction like 0.5 is nonzero too
+      white = std::isfinite(value) && value != 0;  // a fraction like 0.5 is nonzero too
       std::fill(row.begin(), row.end(), white ? 0xFF : 0x00);
       break;
     case ie8p:
@@ -826,12 +836,8 @@ void TIEBitmap::ConvertTo(TPagePixelFormat format) {
   target.location_ = location_;
   target.minFileSize_ = minFileSize_;
   target.Allocate(width_, height_, format);
-  if (storage_ && target.storage_) {
-    target.QuantizeColors = QuantizeColors;
-    ConvertPixels(*this, target);
-  }
-  // Keep the alpha: Allocate in TakePixels' path is not used, so it survives.
-  TakePixels(target);
+  if (storage_ && target.storage_) ConvertPixels(*this, target);
+  TakePixels(target);  // the alpha companion stays: same size
   if (format_ == ieNoPixels) FreeImage();
   MarkWritten();
 }

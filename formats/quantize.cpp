@@ -29,31 +29,30 @@ struct TEntry {  // one non-empty histogram cell
 struct TBox {
   int begin;
   int end;
-  uint64_t count;
-  int lo[3];
-  int hi[3];
-  int LongestAxis() const {
-    int axis = 0;
-    for (int c = 1; c < 3; ++c)
-      if (hi[c] - lo[c] > hi[axis] - lo[axis]) axis = c;
-    return axis;
-  }
-  double Volume() const {
-    return double(hi[0] - lo[0] + 1) * double(hi[1] - lo[1] + 1) * double(hi[2] - lo[2] + 1);
-  }
+  double error = 0;  // summed squared distance of the pixels to the box mean
+  int axis = 0;      // channel of the largest spread
 };
 
-void Shrink(TBox& box, const std::vector<TEntry>& entries) {
-  box.count = 0;
-  for (int c = 0; c < 3; ++c) {
-    box.lo[c] = 255;
-    box.hi[c] = 0;
-  }
+// Error and axis of a box from its entries, each weighted by its pixel count.
+void Measure(TBox& box, const std::vector<TEntry>& entries) {
+  double n = 0, sum[3] = {}, squares[3] = {};
   for (int i = box.begin; i < box.end; ++i) {
-    box.count += entries[i].count;
+    const double w = static_cast<double>(entries[i].count);
+    n += w;
     for (int c = 0; c < 3; ++c) {
-      box.lo[c] = std::min<int>(box.lo[c], entries[i].mean[c]);
-      box.hi[c] = std::max<int>(box.hi[c], entries[i].mean[c]);
+      const double v = entries[i].mean[c];
+      sum[c] += w * v;
+      squares[c] += w * v * v;
+    }
+  }
+  box.error = 0;
+  double widest = -1;
+  for (int c = 0; c < 3; ++c) {
+    const double spread = n > 0 ? squares[c] - sum[c] * sum[c] / n : 0;
+    box.error += spread;
+    if (spread > widest) {
+      widest = spread;
+      box.axis = c;
     }
   }
 }
@@ -134,39 +133,49 @@ void TColorQuantizer::BuildMedianCut() {
   }
 
   std::vector<TBox> boxes;
-  boxes.push_back({0, static_cast<int>(entries.size()), 0, {}, {}});
-  Shrink(boxes[0], entries);
+  boxes.push_back({0, static_cast<int>(entries.size())});
+  Measure(boxes[0], entries);
   while (static_cast<int>(boxes.size()) < maxColors_) {
-    // Population first so that large areas get their shades, then volume so
-    // that small but distinct colours are not swallowed.
-    const bool byPopulation = static_cast<int>(boxes.size()) < maxColors_ / 2;
     int best = -1;
-    double bestScore = -1;
-    for (size_t i = 0; i < boxes.size(); ++i) {
-      const TBox& box = boxes[i];
-      if (box.end - box.begin < 2) continue;
-      const double score = byPopulation ? double(box.count) : double(box.count) * box.Volume();
-      if (score > bestScore) {
-        bestScore = score;
+    for (size_t i = 0; i < boxes.size(); ++i)
+      if (boxes[i].end - boxes[i].begin >= 2 && boxes[i].error > 0 &&
+          (best < 0 || boxes[i].error > boxes[best].error))
         best = static_cast<int>(i);
-      }
-    }
     if (best < 0) break;
     TBox& box = boxes[best];
-    const int axis = box.LongestAxis();
+    const int axis = box.axis;
     std::sort(entries.begin() + box.begin, entries.begin() + box.end,
               [axis](const TEntry& a, const TEntry& b) { return a.mean[axis] < b.mean[axis]; });
-    uint64_t below = 0;
+    // The cut that leaves the least squared error on this axis is the one
+    // that maximises n1 m1^2 + n2 m2^2; unlike the median it falls into the
+    // gap between two clusters rather than through one.
+    double totalCount = 0, totalSum = 0;
+    for (int i = box.begin; i < box.end; ++i) {
+      totalCount += static_cast<double>(entries[i].count);
+      totalSum += static_cast<double>(entries[i].count) * entries[i].mean[axis];
+    }
+    double leftCount = 0, leftSum = 0, bestScore = -1;
     int split = box.begin + 1;
     for (int i = box.begin; i < box.end - 1; ++i) {
-      below += entries[i].count;
-      split = i + 1;
-      if (below * 2 >= box.count) break;
+      leftCount += static_cast<double>(entries[i].count);
+      leftSum += static_cast<double>(entries[i].count) * entries[i].mean[axis];
+      if (entries[i].mean[axis] == entries[i + 1].mean[axis]) continue;
+      const double rightCount = totalCount - leftCount, rightSum = totalSum - leftSum;
+      const double score = leftSum * leftSum / leftCount + rightSum * rightSum / rightCount;
+      if (score > bestScore) {
+        bestScore = score;
+        split = i + 1;
+      }
     }
-    TBox upper{split, box.end, 0, {}, {}};
+    if (bestScore < 0) {
+      // Every entry has the same value on this axis but the box still has
+      // spread elsewhere: cut in the middle, the next round picks the axis again.
+      split = box.begin + (box.end - box.begin) / 2;
+    }
+    TBox upper{split, box.end};
     box.end = split;
-    Shrink(box, entries);
-    Shrink(upper, entries);
+    Measure(box, entries);
+    Measure(upper, entries);
     boxes.push_back(upper);
   }
 
@@ -204,19 +213,23 @@ void TColorQuantizer::BuildMedianCut() {
       green = (((cell >> 5) & 31) << 3) + 4;
       blue = ((cell & 31) << 3) + 4;
     }
-    int best = 0;
-    int bestDistance = 1 << 30;
-    for (size_t i = 0; i < palette_.size(); ++i) {
-      const int dr = red - palette_[i].red, dg = green - palette_[i].green,
-                db = blue - palette_[i].blue;
-      const int distance = dr * dr + dg * dg + db * db;
-      if (distance < bestDistance) {
-        bestDistance = distance;
-        best = static_cast<int>(i);
-      }
-    }
-    cellIndex_[cell] = static_cast<uint8_t>(best);
+    cellIndex_[cell] = Nearest(red, green, blue);
   }
+}
+
+uint8_t TColorQuantizer::Nearest(int red, int green, int blue) const {
+  int best = 0;
+  int bestDistance = 1 << 30;
+  for (size_t i = 0; i < palette_.size(); ++i) {
+    const int dr = red - palette_[i].red, dg = green - palette_[i].green,
+              db = blue - palette_[i].blue;
+    const int distance = dr * dr + dg * dg + db * db;
+    if (distance < bestDistance) {
+      bestDistance = distance;
+      best = static_cast<int>(i);
+    }
+  }
+  return static_cast<uint8_t>(best);
 }
 
 void TColorQuantizer::MapPixels(const uint8_t* bgr, int count, uint8_t* indexes) const {
@@ -236,8 +249,8 @@ void TColorQuantizer::MapPixels(const uint8_t* bgr, int count, uint8_t* indexes)
     if (color != last) {
       const int slot = FindSlot(color);
       // A colour the histogram never saw (rows differing between the passes)
-      // takes entry 0 rather than an arbitrary one.
-      lastIndex = slotColor_[slot] == color ? slotIndex_[slot] : 0;
+      // takes the nearest entry.
+      lastIndex = slotColor_[slot] == color ? slotIndex_[slot] : Nearest(bgr[2], bgr[1], bgr[0]);
       last = color;
     }
     indexes[i] = lastIndex;

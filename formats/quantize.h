@@ -15,12 +15,13 @@ namespace folivo {
 //
 // Method: while the page has at most maxColors distinct colours they are kept
 // in a small hash table and become the palette exactly (sorted by 0x00BBGGRR
-// value). Beyond that, median cut (Heckbert) over a histogram of 5 bits per
-// channel that keeps each cell's colour sums: boxes are split at the weighted
-// median of their longest axis, the most populous first for half of the
-// colours, then the one with the largest population x volume; a box's colour
-// is the mean of its pixels; a pixel maps to the palette colour nearest to its
-// cell's mean. Memory is fixed (about 1 MiB), no allocation per pixel.
+// value). Beyond that, variance-based median cut (Wan, Wong and
+// Prusinkiewicz 1988) over a histogram of 5 bits per channel that keeps each
+// cell's colour sums: the box with the largest squared error is split on its
+// axis of largest variance at the cut that leaves the least squared error; a
+// box's colour is the mean of its pixels; a pixel maps to the palette colour
+// nearest to its cell's mean. Memory is fixed (about 1 MiB), no allocation per
+// pixel.
 class TColorQuantizer {
  public:
   // maxColors is clamped to 1..256.
@@ -50,6 +51,7 @@ class TColorQuantizer {
   }
   // Slot of colour in the exact table, or of the empty slot where it belongs.
   int FindSlot(uint32_t color) const;
+  uint8_t Nearest(int red, int green, int blue) const;
   void BuildExact();
   void BuildMedianCut();
 
