@@ -17,6 +17,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 #include "formats/stream.h"
 
@@ -369,10 +370,31 @@ inline int FindB2(const uint8_t* reference, int widthPx, int b1, bool black, boo
   return FindBit(reference, widthPx, b1 + 1, black == blackBit);
 }
 
-// The changing elements of a decoded-convention row, ascending, followed by
-// four copies of widthPx. Even entries start black runs, odd entries white runs.
-void ListChanges(const uint8_t* row, int widthPx, std::vector<int>& changes) {
-  changes.clear();
+// A list of changing elements: ascending positions, then four copies of the
+// row width as sentinels. Even entries start black runs, odd entries white runs.
+struct TChangeList {
+  std::unique_ptr<int[]> items;
+  size_t capacity = 0;
+  size_t size = 0;
+
+  // Room for n items, keeping the first size.
+  void Reserve(size_t n) {
+    if (n <= capacity) return;
+    const size_t grown = std::max(n, capacity * 2);
+    std::unique_ptr<int[]> larger(new int[grown]);
+    std::copy(items.get(), items.get() + size, larger.get());
+    items = std::move(larger);
+    capacity = grown;
+  }
+  void AddSentinels(int widthPx) {
+    Reserve(size + 4);
+    for (int k = 0; k < 4; ++k) items[size++] = widthPx;
+  }
+};
+
+// The changes of a decoded-convention row (0 = black).
+void ListChanges(const uint8_t* row, int widthPx, TChangeList& changes) {
+  changes.size = 0;
   const int rowBytes = RowBytes(widthPx);
   uint64_t previous = 1;  // the imaginary white pixel before the row
   for (int i = 0; i < rowBytes; i += 8) {
@@ -384,17 +406,22 @@ void ListChanges(const uint8_t* row, int widthPx, std::vector<int>& changes) {
     }
     uint64_t t = w ^ ((w >> 1) | (previous << 63));
     previous = w & 1;
+    if (!t) continue;
+    changes.Reserve(changes.size + 64);
+    int* out = changes.items.get();
+    size_t n = changes.size;
     int x = i * 8;
     while (t) {
       const int z = std::countl_zero(t);
       x += z;
       if (x >= widthPx) break;
-      changes.push_back(x);
+      out[n++] = x;
       t = (t << z) << 1;
       ++x;
     }
+    changes.size = n;
   }
-  for (int k = 0; k < 4; ++k) changes.push_back(widthPx);
+  changes.AddSentinels(widthPx);
 }
 
 // Clears the bits from..to-1 (black in the decoded convention).
@@ -655,9 +682,9 @@ int DecodeUncompressed(TBitReader& reader, uint8_t* row, int widthPx, int a0, bo
 struct TLastRow {
   int widthPx = 0;
   std::vector<uint8_t> bits;
-  std::vector<int> changes;
-  std::vector<int> current;
-  std::vector<int> scratch;
+  TChangeList changes;
+  TChangeList current;
+  TChangeList scratch;
 };
 
 thread_local TLastRow lastRow;
@@ -700,22 +727,28 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
   // The reference is normally the row decoded just before, whose changes were
   // recorded while decoding it: they are reused when its bits are unchanged.
   TLastRow& last = lastRow;
-  const std::vector<int>* referenceChanges = &last.changes;
+  const TChangeList* referenceChanges = &last.changes;
   if (last.widthPx != widthPx || std::memcmp(last.bits.data(), reference, rowBytes) != 0) {
     ListChanges(reference, widthPx, last.scratch);
     referenceChanges = &last.scratch;
   }
-  const int* const changeBase = referenceChanges->data();
+  const int* const changeBase = referenceChanges->items.get();
   const int* change = changeBase;
-  std::vector<int>& current = last.current;
-  current.clear();
+  // Each recorded change costs at least one code bit.
+  TChangeList& current = last.current;
+  current.size = 0;
+  current.Reserve(static_cast<size_t>(std::min<uint64_t>(
+                      widthPx, static_cast<uint64_t>(available) * 8 - bitPosition)) +
+                  8);
+  int* const marks = current.items.get();
+  size_t markCount = 0;
   bool recorded = true;  // false: current is rebuilt from the row at the end
-  auto mark = [&current, widthPx](int x) {
+  auto mark = [marks, &markCount, widthPx](int x) {
     if (x >= widthPx) return;
-    if (!current.empty() && current.back() == x)
-      current.pop_back();  // a run of length 0
+    if (markCount && marks[markCount - 1] == x)
+      --markCount;  // a run of length 0
     else
-      current.push_back(x);
+      marks[markCount++] = x;
   };
   bool tailPainted = false;
   int a0 = -1;
@@ -724,7 +757,20 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
   while (a0 < widthPx) {
     reader.Fill();
     if (reader.Count() == 0) break;
-    const TModeEntry m = kModeTable[reader.Peek(kModePeekBits)];
+    const uint32_t peek = reader.Peek(kModePeekBits);
+    if (peek & 0x40) {  // V0, the commonest code by far
+      reader.Consume(1);
+      while (*change <= a0) ++change;
+      const int b1 = change[((change - changeBase) & 1) != black];
+      const int a1 = std::max(b1, a0);
+      if (black) PaintBlack(row, std::max(a0, 0), a1);
+      mark(a1);
+      a0 = a1;
+      black = !black;
+      firstCode = false;
+      continue;
+    }
+    const TModeEntry m = kModeTable[peek];
     if (m.length > reader.Count()) {
       reader.ConsumeAll();
       break;
@@ -812,9 +858,7 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
           return DecodeUncompressed(r, row, widthPx, from, black);
         });
         a0 = x >= 0 ? x : -1 - x;
-        recorded = false;
-        // Its changes are not tracked: find the first change right of a0 afresh.
-        while (*change <= a0) ++change;
+        recorded = false;  // its changes are not tracked
         break;
       }
       default:
@@ -825,7 +869,8 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
   if (recorded) {
     // The colour state may say black where nothing was painted (the data ended).
     if (black && !tailPainted) mark(a0);
-    for (int k = 0; k < 4; ++k) current.push_back(widthPx);
+    current.size = markCount;
+    current.AddSentinels(widthPx);
   } else {
     ListChanges(row, widthPx, current);
   }
