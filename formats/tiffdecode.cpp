@@ -21,12 +21,10 @@
 #include "formats/stream.h"
 #include "formats/tiffreader.h"
 
-#if __has_include("formats/ccitt.h")
 #include "formats/ccitt.h"
-#define FOLIVO_HAVE_CCITT 1
-#else
-#define FOLIVO_HAVE_CCITT 0
-#endif
+#include "formats/lzw.h"
+#include "formats/packbits.h"
+#include "formats/predictor.h"
 
 namespace folivo {
 
@@ -157,10 +155,8 @@ TRowStatus DecompressNone(TCodecState& st, uint8_t*, uint8_t*& row) {
 
 TRowStatus DecompressPackBits(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   if (st.pos >= st.size) return TRowStatus::End;
-  const uint8_t* in = st.data + st.pos;
-  const size_t got = DecodePackBitsRow(in, st.data + st.size, scratch, st.rowBytes);
+  const size_t got = PackBitsDecodeRow(st.data, st.size, st.pos, scratch, st.rowBytes);
   if (got < st.rowBytes) std::memset(scratch + got, 0, st.rowBytes - got);
-  st.pos = static_cast<size_t>(in - st.data);
   row = scratch;
   return TRowStatus::Ok;
 }
@@ -188,17 +184,21 @@ TRowStatus DecompressDeflate(TCodecState& st, uint8_t*, uint8_t*& row) {
 TRowStatus DecompressLzw(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   const uint8_t* out = st.vars->Lzw(st.data, st.size, static_cast<int>(st.rowBytes), st.lzw);
   if (!out) return TRowStatus::Corrupt;
+  // Our own routine tells when the code stream has ended; rows after that
+  // keep the page's previous content, as for the other codecs.
+  if (st.vars->Lzw == LzwDecompressor && LzwRowDecodedBytes(st.lzw) == 0) return TRowStatus::End;
   std::memcpy(scratch, out, st.rowBytes);
   row = scratch;
   return TRowStatus::Ok;
 }
 
-#if FOLIVO_HAVE_CCITT
+// The CCITT decoders never fail; a row that consumes nothing ends the strip.
 TRowStatus DecompressMh(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   if (st.pos >= st.size) return TRowStatus::End;
-  const int used = DecodeMhRow(scratch, st.data + st.pos, static_cast<int>(st.size - st.pos),
-                               static_cast<int>(st.vars->FillOrder), st.widthPx);
-  st.pos += static_cast<size_t>(std::max(used, 1));
+  const size_t used = DecodeMhRow(scratch, st.data + st.pos, st.size - st.pos,
+                                  static_cast<int>(st.vars->FillOrder), st.widthPx);
+  if (used == 0) return TRowStatus::End;
+  st.pos += used;
   row = scratch;
   return TRowStatus::Ok;
 }
@@ -206,26 +206,26 @@ TRowStatus DecompressMh(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
 TRowStatus DecompressG3(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   if (st.bitPos >= uint64_t{st.size} * 8) return TRowStatus::End;
   const int fill = static_cast<int>(st.vars->FillOrder);
-  if (st.vars->T4Options & 1) {
-    st.bitPos = DecodeRow2D(scratch, st.data, static_cast<int>(st.size), 1, fill,
-                            static_cast<int>(st.bitPos), st.reference.data(), st.widthPx);
-  } else {
-    st.bitPos = DecodeG3Row1D(scratch, st.data, static_cast<int>(st.size), fill,
-                              static_cast<int>(st.bitPos), st.widthPx);
-  }
+  const uint64_t next = (st.vars->T4Options & 1)
+                            ? DecodeRow2D(scratch, st.data, st.size, true, fill, st.bitPos,
+                                          st.reference.data(), st.widthPx)
+                            : DecodeG3Row1D(scratch, st.data, st.size, fill, st.bitPos, st.widthPx);
+  if (next == st.bitPos) return TRowStatus::End;
+  st.bitPos = next;
   row = scratch;
   return TRowStatus::Ok;
 }
 
 TRowStatus DecompressG4(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   if (st.bitPos >= uint64_t{st.size} * 8) return TRowStatus::End;
-  st.bitPos = DecodeRow2D(scratch, st.data, static_cast<int>(st.size),
-                          (st.vars->T4Options & 4) ? 1 : 0, static_cast<int>(st.vars->FillOrder),
-                          static_cast<int>(st.bitPos), st.reference.data(), st.widthPx);
+  const uint64_t next =
+      DecodeRow2D(scratch, st.data, st.size, (st.vars->T4Options & 4) != 0,
+                  static_cast<int>(st.vars->FillOrder), st.bitPos, st.reference.data(), st.widthPx);
+  if (next == st.bitPos) return TRowStatus::End;
+  st.bitPos = next;
   row = scratch;
   return TRowStatus::Ok;
 }
-#endif
 
 struct TCodecEntry {
   uint32_t compression;
@@ -237,11 +237,9 @@ struct TCodecEntry {
 // decoded whole-chunk through libjpeg instead.
 constexpr TCodecEntry kCodecs[] = {
     {1, DecompressNone, false},
-#if FOLIVO_HAVE_CCITT
     {2, DecompressMh, true},
     {3, DecompressG3, true},
     {4, DecompressG4, true},
-#endif
     {5, DecompressLzw, false},
     {8, DecompressDeflate, false},
     {32773, DecompressPackBits, false},
@@ -659,7 +657,7 @@ class TRowPipeline {
           std::memcpy(scratch_[plane].data(), row, rowBytes_);
           row = scratch_[plane].data();
         }
-        UndoHorizontalPredictor(row, widthPx_, samplesPerPixel_, 8);
+        PredictorDecodeRow8(row, widthPx_, samplesPerPixel_);
       }
       return row;
     }
@@ -674,7 +672,7 @@ class TRowPipeline {
       } else {
         std::memcpy(out, row, n);
       }
-      if (predict) UndoHorizontalPredictor(out, widthPx_, samplesPerPixel_, 16);
+      if (predict) PredictorDecodeRow16(out, widthPx_, samplesPerPixel_, false);
       return out;
     }
     uint8_t* out = expanded_[plane].data();
@@ -839,56 +837,6 @@ bool DecodeJpegStream(const uint8_t* data, size_t size, const uint8_t* tables, s
   jpeg_abort_decompress(&cinfo);
   jpeg_destroy_decompress(&cinfo);
   return true;
-}
-
-size_t DecodePackBitsRow(const uint8_t*& in, const uint8_t* end, uint8_t* out, size_t rowLength) {
-  size_t produced = 0;
-  while (produced < rowLength && in < end) {
-    const auto n = static_cast<int8_t>(*in++);
-    if (n >= 0) {
-      const size_t count = static_cast<size_t>(n) + 1;
-      const size_t avail = std::min<size_t>(count, static_cast<size_t>(end - in));
-      const size_t keep = std::min(avail, rowLength - produced);
-      std::memcpy(out + produced, in, keep);
-      produced += keep;
-      in += avail;
-    } else if (n != -128) {
-      if (in >= end) break;
-      const size_t count = static_cast<size_t>(1 - n);
-      const size_t keep = std::min(count, rowLength - produced);
-      std::memset(out + produced, *in++, keep);
-      produced += keep;
-    }
-  }
-  return produced;
-}
-
-void UndoHorizontalPredictor(uint8_t* row, int widthPx, int samples, int bits) {
-  if (widthPx < 2 || samples < 1) return;
-  const size_t n = static_cast<size_t>(widthPx) * samples;
-  if (bits == 8) {
-    if (samples == 1) {
-      uint8_t acc = row[0];
-      for (size_t i = 1; i < n; ++i) row[i] = acc = static_cast<uint8_t>(acc + row[i]);
-    } else if (samples == 3) {
-      uint8_t r = row[0], g = row[1], b = row[2];
-      for (size_t i = 3; i < n; i += 3) {
-        row[i] = r = static_cast<uint8_t>(r + row[i]);
-        row[i + 1] = g = static_cast<uint8_t>(g + row[i + 1]);
-        row[i + 2] = b = static_cast<uint8_t>(b + row[i + 2]);
-      }
-    } else {
-      for (size_t i = samples; i < n; ++i) row[i] = static_cast<uint8_t>(row[i] + row[i - samples]);
-    }
-  } else if (bits == 16) {
-    for (size_t i = samples; i < n; ++i) {
-      const unsigned prev = row[2 * (i - samples)] | row[2 * (i - samples) + 1] << 8;
-      const unsigned cur = row[2 * i] | row[2 * i + 1] << 8;
-      const unsigned sum = (prev + cur) & 0xFFFF;
-      row[2 * i] = static_cast<uint8_t>(sum);
-      row[2 * i + 1] = static_cast<uint8_t>(sum >> 8);
-    }
-  }
 }
 
 bool TiffPageDataSuffices(const TTIFFVars& v, int bitCount) {

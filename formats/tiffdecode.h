@@ -27,15 +27,6 @@ void DecodeTiffTiles(const TTIFFVars& vars, TIEBitmap& bitmap, TIOProgress& prog
 // as ie24RGB and decodes it.
 void DecodeOldJpeg(const TTIFFVars& vars, TIEBitmap& bitmap, TIOProgress& progress);
 
-// PackBits (TIFF 6.0 section 9): decodes control bytes from in until
-// rowLength bytes are out or the input ends; output past rowLength is dropped
-// while its input is still consumed. Returns bytes written.
-size_t DecodePackBitsRow(const uint8_t*& in, const uint8_t* end, uint8_t* out, size_t rowLength);
-
-// Undoes horizontal differencing on one row of widthPx pixels of samples
-// samples each, 8-bit, or 16-bit in native little-endian order.
-void UndoHorizontalPredictor(uint8_t* row, int widthPx, int samples, int bits);
-
 // JPEG through libjpeg. What the decoder is to produce.
 enum class TJpegOutput : uint8_t { Gray, Bgr, Rgb, Cmyk };
 // Called for each decoded row: row index, the row's samples, pixels in it.

@@ -12,12 +12,6 @@
 #include "formats/tiffreader.h"
 #include "tifffixtures.h"
 
-#if __has_include("formats/ccitt.h")
-constexpr bool kHaveCcitt = true;
-#else
-constexpr bool kHaveCcitt = false;
-#endif
-
 namespace folivo {
 namespace {
 
@@ -226,8 +220,6 @@ class TLibtiffCrossCheck : public ::testing::TestWithParam<TCase> {};
 TEST_P(TLibtiffCrossCheck, DecodesLikeTheSamplesAndLikeLibtiff) {
   const TCase& c = GetParam();
   const uint16_t comp = c.spec.compression;
-  if (comp >= 2 && comp <= 4 && !kHaveCcitt) GTEST_SKIP() << "CCITT decoders not merged yet";
-  if (comp == 5 && !DefaultLzwDecompressor()) GTEST_SKIP() << "LZW decoder not merged yet";
 
   const std::vector<uint8_t> file = test::WriteTiffWithLibtiff({c.spec}, c.bigEndian);
   auto ours = test::DecodeWithFolivo(file);
@@ -381,34 +373,6 @@ TEST(TiffDecodeTiles, EdgeTilesAreCutToThePage) {
   for (uint32_t y = 0; y < 20; ++y)
     for (uint32_t x = 45; x < 50; ++x)
       ASSERT_EQ(test::BitmapRgb(d->bitmap, x, y), ExpectedRgb(p, x, y)) << x << "," << y;
-}
-
-TEST(TiffDecodePackBits, RunsNeverCarryIntoTheNextRow) {
-  // Row length 5: a literal of 3, then a run of 4 of which 2 fit.
-  const uint8_t data[] = {2, 'a', 'b', 'c', 0xFD, 'x', 0x80, 0, 'q'};
-  const uint8_t* in = data;
-  uint8_t out[8] = {};
-  EXPECT_EQ(DecodePackBitsRow(in, data + sizeof data, out, 5), 5u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(out), 5), "abcxx");
-  EXPECT_EQ(in, data + 6);  // the whole run was consumed
-  // -128 is skipped; a literal cut by the end of the data stops there.
-  EXPECT_EQ(DecodePackBitsRow(in, data + sizeof data, out, 5), 1u);
-  EXPECT_EQ(out[0], 'q');
-  const uint8_t cut[] = {5, 'a', 'b'};
-  in = cut;
-  EXPECT_EQ(DecodePackBitsRow(in, cut + 3, out, 8), 2u);
-  EXPECT_EQ(in, cut + 3);
-}
-
-TEST(TiffDecodePredictor, UndoesDifferencesPerSample) {
-  uint8_t rgb[] = {10, 20, 30, 1, 2, 3, 255, 0, 1};
-  UndoHorizontalPredictor(rgb, 3, 3, 8);
-  EXPECT_EQ(std::vector<uint8_t>(rgb, rgb + 9),
-            (std::vector<uint8_t>{10, 20, 30, 11, 22, 33, 10, 22, 34}));
-  // 16-bit words wrap modulo 65536.
-  uint8_t g16[] = {0xFF, 0xFF, 0x02, 0x00};
-  UndoHorizontalPredictor(g16, 2, 1, 16);
-  EXPECT_EQ(g16[2] | g16[3] << 8, 1);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <unistd.h>
+#include "formats/lzw.h"
 #include "formats/stream.h"
 #include "formats/tiffreader.h"
 
@@ -18,6 +19,11 @@ namespace folivo::test {
 
 namespace {
 std::atomic<int> gCounter{0};
+// Every reader in the tests has the process's LZW routine, as the program has.
+const bool gLzwInstalled = [] {
+  InstallDefaultLzwRoutines();
+  return true;
+}();
 
 void SilenceLibtiff() {
   static bool done = [] {
