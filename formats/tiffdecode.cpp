@@ -591,11 +591,11 @@ class TRowPipeline {
     planes_ = planes;
     codec_ = FindCodec(v.Compression);
     if (!codec_) return false;
-    if (!SetupConverter(v, format, conv_)) return false;
-    bilevel_ = format == ie1g;
     const uint64_t s = planes > 1 ? 1 : v.SamplesPerPixel;
     const uint64_t b = v.BitsPerSample;
     if (b == 0 || b > 16 || (b > 8 && b != 16) || s == 0 || s > 64) return false;
+    if (!SetupConverter(v, format, conv_)) return false;
+    bilevel_ = format == ie1g;
     uint64_t rowBytes = (uint64_t{static_cast<uint32_t>(widthPx)} * s * b + 7) / 8;
     if (v.Photometric == 6 && conv_.fn == ConvertYCbCrToBgr) {
       const uint64_t h = conv_.subsampleH;

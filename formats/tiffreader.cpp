@@ -260,6 +260,8 @@ bool TTiffTagReader::WideText(const TTiffEntry& e, std::u16string& text) const {
   text.resize(raw.size() / 2);
   for (size_t i = 0; i < text.size(); ++i)
     text[i] = static_cast<char16_t>(raw[2 * i] | raw[2 * i + 1] << 8);
+  // Windows stores the terminator in the count.
+  while (!text.empty() && text.back() == u'\0') text.pop_back();
   return true;
 }
 
