@@ -1036,6 +1036,7 @@ void DecodeOldJpeg(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progress)
     const uint64_t at = v.Base + offset;
     if (at >= v.StreamSize) return;
     count = std::min(count, v.StreamSize - at);
+    if (count == 0) return;
     const size_t old = out.size();
     out.resize(old + count);
     s.Seek(at);

@@ -203,6 +203,7 @@ std::vector<uint8_t> TTiffTagReader::RawBytes(const TTiffEntry& e, uint64_t maxB
   if (at >= size_) return out;
   uint64_t n = std::min({total, size_ - at, maxBytes});
   if (size > 1) n -= n % size;
+  if (n == 0) return out;
   out.resize(n);
   stream_.Seek(at);
   out.resize(stream_.Read(out.data(), n));
@@ -275,6 +276,7 @@ bool ReadTiffDirectory(const TTiffTagReader& reader, uint32_t offset, TTiffDirec
   // A truncated IFD keeps the whole entries that exist.
   const uint64_t have = start < reader.StreamSize() ? reader.StreamSize() - start : 0;
   const size_t n = static_cast<size_t>(std::min<uint64_t>(count, have / 12));
+  if (n == 0) return true;
   std::vector<uint8_t> raw(n * 12);
   TStream& s = reader.Stream();
   s.Seek(start);
