@@ -130,21 +130,20 @@ void BenchDecoding(const fs::path& dir) {
   const std::vector<uint8_t> text = TextPage(w, h);
   const std::vector<uint8_t> photo = PhotoPage(w, h);
   const TCodec codecs[] = {
-      {"none (bilevel)", 1, 1, 0, true},     {"Huffman (bilevel)", 2, 1, 0, true},
-      {"G3 1-D (bilevel)", 3, 1, 0, true},    {"G3 2-D (bilevel)", 3, 1, 1, true},
-      {"G4 (bilevel)", 4, 1, 0, true},        {"LZW (RGB)", 5, 1, 0, false},
+      {"none (bilevel)", 1, 1, 0, true},         {"Huffman (bilevel)", 2, 1, 0, true},
+      {"G3 1-D (bilevel)", 3, 1, 0, true},       {"G3 2-D (bilevel)", 3, 1, 1, true},
+      {"G4 (bilevel)", 4, 1, 0, true},           {"LZW (RGB)", 5, 1, 0, false},
       {"LZW + predictor (RGB)", 5, 2, 0, false}, {"PackBits (RGB)", 32773, 1, 0, false},
-      {"Deflate (RGB)", 8, 1, 0, false},      {"JPEG (RGB)", 7, 1, 0, false},
+      {"Deflate (RGB)", 8, 1, 0, false},         {"JPEG (RGB)", 7, 1, 0, false},
   };
   const double mpix = double(w) * h / 1e6;
   std::printf("decoding one %u x %u page, median of %d\n", w, h, runs);
   for (const TCodec& c : codecs) {
     const std::string path =
-        WritePage(c, c.bilevel ? text : photo, w, h, (dir / (std::string("p") +
-                                                              std::to_string(c.compression) + "_" +
-                                                              std::to_string(c.predictor) + "_" +
-                                                              std::to_string(c.t4) + ".tif"))
-                                                             .string());
+        WritePage(c, c.bilevel ? text : photo, w, h,
+                  (dir / (std::string("p") + std::to_string(c.compression) + "_" +
+                          std::to_string(c.predictor) + "_" + std::to_string(c.t4) + ".tif"))
+                      .string());
     const std::vector<uint8_t> bytes = Slurp(path);
     TIEBitmap bitmap;
     bool failed = false;
@@ -215,9 +214,10 @@ void BenchCounting(const fs::path& dir) {
         }
       },
       runs);
-  std::printf("counting %d files (%lld pages; libtiff %lld): ours %.2f ms, libtiff %.2f ms, "
-              "ratio %.2f\n",
-              files, oursTotal, peerTotal, ours * 1e3, peer * 1e3, peer / ours);
+  std::printf(
+      "counting %d files (%lld pages; libtiff %lld): ours %.2f ms, libtiff %.2f ms, "
+      "ratio %.2f\n",
+      files, oursTotal, peerTotal, ours * 1e3, peer * 1e3, peer / ours);
 }
 
 void BenchExtracting(const fs::path& dir) {
@@ -269,7 +269,8 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) gSmoke |= std::strcmp(argv[i], "--smoke") == 0;
   TIFFSetWarningHandler(nullptr);
   InstallDefaultLzwRoutines();
-  const fs::path dir = fs::temp_directory_path() / ("folivo_bench_tiff_" + std::to_string(getpid()));
+  const fs::path dir =
+      fs::temp_directory_path() / ("folivo_bench_tiff_" + std::to_string(getpid()));
   fs::create_directories(dir);
   BenchDecoding(dir);
   BenchCounting(dir);

@@ -9,6 +9,7 @@
 // a predictor, 16-bit colour maps holding 8-bit values.
 #include "formats/tiffdecode.h"
 
+#include <tmmintrin.h>
 #include <zlib.h>
 #include <algorithm>
 #include <cmath>
@@ -332,16 +333,49 @@ void ConvertGray16To16(const TConverter& c, const uint8_t* src, int widthPx, uin
   }
 }
 
+// RGB to BGR, 16 bytes a step where the processor has byte shuffles.
+__attribute__((target("ssse3"))) void SwapRedBlueSsse3(const uint8_t* src, uint8_t* d,
+                                                       int widthPx) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  int x = 0;
+  // Each step converts 5 pixels, reading and writing 16 bytes.
+  for (; x + 6 <= widthPx; x += 5, src += 15, d += 15) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    // The sixteenth byte is rewritten by the next step or the tail.
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(v, order));
+  }
+  for (; x < widthPx; ++x, src += 3, d += 3) {
+    const uint8_t r = src[0], g = src[1], b = src[2];
+    d[0] = b;
+    d[1] = g;
+    d[2] = r;
+  }
+}
+
+void SwapRedBlueScalar(const uint8_t* src, uint8_t* d, int widthPx) {
+  for (int x = 0; x < widthPx; ++x, src += 3, d += 3) {
+    const uint8_t r = src[0], g = src[1], b = src[2];
+    d[0] = b;
+    d[1] = g;
+    d[2] = r;
+  }
+}
+
+const bool gHaveSsse3 = __builtin_cpu_supports("ssse3");
+
+void SwapRedBlue(const uint8_t* src, uint8_t* d, int widthPx) {
+  if (gHaveSsse3)
+    SwapRedBlueSsse3(src, d, widthPx);
+  else
+    SwapRedBlueScalar(src, d, widthPx);
+}
+
 void ConvertRgbToBgr(const TConverter& c, const uint8_t* src, int widthPx, uint8_t* dst, int dstX,
                      uint8_t* alpha) {
   uint8_t* d = dst + dstX * 3;
   const int s = c.samples;
   if (s == 3) {
-    for (int x = 0; x < widthPx; ++x, src += 3, d += 3) {
-      d[0] = src[2];
-      d[1] = src[1];
-      d[2] = src[0];
-    }
+    SwapRedBlue(src, d, widthPx);
     return;
   }
   uint8_t* a = (alpha && s == 4) ? alpha + dstX : nullptr;
@@ -881,6 +915,7 @@ uint8_t* AlphaRow(TIEBitmap* alpha, int y) {
 void DecodeJpegChunks(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progress, bool tiled) {
   const std::vector<uint32_t>& offsets = tiled ? v.TileOffsets : v.StripOffsets;
   const std::vector<uint32_t>& counts = tiled ? v.TileByteCounts : v.StripByteCounts;
+  bitmap.Fill(0);
   TJpegOutput output = TJpegOutput::Bgr;
   TConverter conv;
   bool useConv = false;
@@ -935,6 +970,7 @@ void DecodeTiffStrips(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progre
   TRowPipeline pipe;
   if (!pipe.Setup(v, bitmap.PixelFormat(), W, planes) ||
       (planes > 1 && bitmap.PixelFormat() == ie1g)) {
+    bitmap.Fill(0);
     progress.Abort();
     return;
   }
@@ -949,6 +985,10 @@ void DecodeTiffStrips(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progre
   progress.StripStep = strips ? 100.0 / static_cast<double>(strips) : 0;
   progress.Done = 0;
   std::vector<std::vector<uint8_t>> data(planes);
+  // Rows the data does not reach are cleared afterwards, not every row before.
+  std::vector<uint8_t> rowDone(static_cast<size_t>(H), 0);
+  const size_t usedBytes = (static_cast<size_t>(W) * bitmap.BitCount() + 7) / 8;
+  const size_t padBytes = static_cast<size_t>(bitmap.RowLength()) - usedBytes;
   for (size_t i = 0; i < strips && !progress.Aborting(); ++i) {
     std::vector<TCodecState> states(planes);
     const int first = static_cast<int>(i * rps);
@@ -968,12 +1008,18 @@ void DecodeTiffStrips(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progre
           pipe.NextRow(states.data(), bitmap.GetScanline(y), 0, W, AlphaRow(alpha, y));
       if (st == TRowStatus::Corrupt) progress.Abort();
       if (st != TRowStatus::Ok) break;
+      rowDone[y] = 1;
+      // Padding carries no meaning, but nothing of the heap's past should leak into it.
+      std::memset(bitmap.GetScanline(y) + usedBytes, 0, padBytes);
       ReportRow(progress);
     }
   }
+  for (int y = 0; y < H; ++y)
+    if (!rowDone[y]) std::memset(bitmap.GetScanline(y), 0, static_cast<size_t>(bitmap.RowLength()));
 }
 
 void DecodeTiffTiles(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progress) {
+  bitmap.Fill(0);
   if (v.PlanarConfig == 2 || v.TileWidth == 0 || v.TileLength == 0 ||
       v.TileWidth > v.ImageWidth + kTileSlackPx) {
     progress.Abort();

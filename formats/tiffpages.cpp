@@ -167,13 +167,8 @@ bool ReadFirstDirectory(TStream& stream, TTiffDirectory& dir, bool* bigEndian = 
   return ReadTiffDirectory(reader, reader.U32(header + 4), dir);
 }
 
-void WriteBytesReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const size_t slash = path.find_last_of('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  std::string temp = dir + "/." + base + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
-  if (fd < 0) throw TFileError("cannot create \"" + path + "\": " + std::strerror(errno), path);
+void WriteAll(int fd, const std::vector<uint8_t>& bytes, const std::string& path,
+              const std::string& written) {
   size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
@@ -181,13 +176,38 @@ void WriteBytesReplacing(const std::string& path, const std::vector<uint8_t>& by
     if (n <= 0) {
       const std::string why = std::strerror(errno);
       ::close(fd);
-      ::unlink(temp.c_str());
+      ::unlink(written.c_str());
       throw TFileError("cannot write \"" + path + "\": " + why, path);
     }
     done += static_cast<size_t>(n);
   }
+  if (::close(fd) != 0) {
+    const std::string why = std::strerror(errno);
+    ::unlink(written.c_str());
+    throw TFileError("cannot write \"" + path + "\": " + why, path);
+  }
+}
+
+// A new file is written in place (a failed write removes it); an existing one
+// is replaced through a temporary file and a rename, so it is never left
+// half-written.
+void WriteBytesReplacing(const std::string& path, const std::vector<uint8_t>& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    WriteAll(fd, bytes, path, path);
+    return;
+  }
+  if (errno != EEXIST)
+    throw TFileError("cannot create \"" + path + "\": " + std::strerror(errno), path);
+  const size_t slash = path.find_last_of('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string temp = dir + "/." + base + ".XXXXXX";
+  fd = mkstemp(temp.data());
+  if (fd < 0) throw TFileError("cannot create \"" + path + "\": " + std::strerror(errno), path);
   fchmod(fd, 0644);
-  if (::close(fd) != 0 || std::rename(temp.c_str(), path.c_str()) != 0) {
+  WriteAll(fd, bytes, path, temp);
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
     const std::string why = std::strerror(errno);
     ::unlink(temp.c_str());
     throw TFileError("cannot write \"" + path + "\": " + why, path);

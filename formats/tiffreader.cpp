@@ -629,8 +629,8 @@ void ReadTiffStream(TIEBitmap* bitmap, TStream& stream, int& pageCount, bool thu
       return;
     }
     bitmap->Allocate(static_cast<int>(v.ImageWidth), static_cast<int>(v.ImageLength), format);
-    // Rows the data does not reach stay defined: black for pages, 0 for thumbnails.
-    bitmap->Fill(0);
+    // Rows the data does not reach are cleared by the decoder.
+    if (thumbnail) bitmap->Fill(0);
     if (format == ie8p) {
       bitmap->SetPaletteLength(256);
       for (size_t k = 0; k < v.ColorMap.size() && k < 256; ++k)
