@@ -137,7 +137,9 @@ class TIEBitmap {
   static int64_t DefaultMinFileSize();
   static void SetDefaultMinFileSize(int64_t bytes);
 
-  int BWConversion = 1;      // 0 ordered dither, 1 threshold at the average
+  // ie1g from other formats: 0 ordered dither (8 x 8 Bayer; lum 255 always
+  // white), 1 black below the luminance of the average colour.
+  int BWConversion = 1;
   int QuantizeColors = 256;  // colours ConvertTo(ie8p) keeps
 
  private:

@@ -17,6 +17,7 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <memory>
 
 #include "formats/stream.h"
 
@@ -369,6 +370,60 @@ inline int FindB2(const uint8_t* reference, int widthPx, int b1, bool black, boo
   return FindBit(reference, widthPx, b1 + 1, black == blackBit);
 }
 
+// A list of changing elements: ascending positions, then four copies of the
+// row width as sentinels. Even entries start black runs, odd entries white runs.
+struct TChangeList {
+  std::unique_ptr<int[]> items;
+  size_t capacity = 0;
+  size_t size = 0;
+
+  // Room for n items, keeping the first size.
+  void Reserve(size_t n) {
+    if (n <= capacity) return;
+    const size_t grown = std::max(n, capacity * 2);
+    std::unique_ptr<int[]> larger(new int[grown]);
+    std::copy(items.get(), items.get() + size, larger.get());
+    items = std::move(larger);
+    capacity = grown;
+  }
+  void AddSentinels(int widthPx) {
+    Reserve(size + 4);
+    for (int k = 0; k < 4; ++k) items[size++] = widthPx;
+  }
+};
+
+// The changes of a decoded-convention row (0 = black).
+void ListChanges(const uint8_t* row, int widthPx, TChangeList& changes) {
+  changes.size = 0;
+  const int rowBytes = RowBytes(widthPx);
+  uint64_t previous = 1;  // the imaginary white pixel before the row
+  for (int i = 0; i < rowBytes; i += 8) {
+    uint64_t w = 0;
+    if (i + 8 <= rowBytes) {
+      w = LoadBigEndian64(row + i);
+    } else {
+      for (int k = 0; i + k < rowBytes; ++k) w |= static_cast<uint64_t>(row[i + k]) << (56 - 8 * k);
+    }
+    uint64_t t = w ^ ((w >> 1) | (previous << 63));
+    previous = w & 1;
+    if (!t) continue;
+    changes.Reserve(changes.size + 64);
+    int* out = changes.items.get();
+    size_t n = changes.size;
+    int x = i * 8;
+    while (t) {
+      const int z = std::countl_zero(t);
+      x += z;
+      if (x >= widthPx) break;
+      out[n++] = x;
+      t = (t << z) << 1;
+      ++x;
+    }
+    changes.size = n;
+  }
+  changes.AddSentinels(widthPx);
+}
+
 // Clears the bits from..to-1 (black in the decoded convention).
 inline void PaintBlack(uint8_t* row, int from, int to) {
   if (from >= to) return;
@@ -476,10 +531,24 @@ int ExamineZeros(TBitReader& reader) {
   }
 }
 
+// Rare paths run on a copy of the reader: the hot loops never take its
+// address, so the compiler keeps its fields in registers.
+template <typename TFunction>
+inline auto OnCopy(TBitReader& reader, TFunction function) {
+  TBitReader copy = reader;
+  const auto result = function(copy);
+  reader = copy;
+  return result;
+}
+
+inline int ExamineZerosOf(TBitReader& reader) {
+  return OnCopy(reader, [](TBitReader& r) { return ExamineZeros(r); });
+}
+
 // -------------------------------------------------------------- 1-D decoding
 
 // Decodes one row of 1-D codes into row (filled white by the caller).
-void Decode1D(TBitReader& reader, uint8_t* row, int widthPx) {
+[[gnu::always_inline]] inline void Decode1DRow(TBitReader& reader, uint8_t* row, int widthPx) {
   int a = 0;
   bool black = false;
   bool anyCode = false;
@@ -512,7 +581,7 @@ void Decode1D(TBitReader& reader, uint8_t* row, int widthPx) {
         reader.Consume(e.length);
         break;
       case kZeros: {
-        const int eolLength = ExamineZeros(reader);
+        const int eolLength = ExamineZerosOf(reader);
         if (eolLength == 0) {
           if (black) PaintBlack(row, a, widthPx);
           return;
@@ -532,10 +601,16 @@ void Decode1D(TBitReader& reader, uint8_t* row, int widthPx) {
   }
 }
 
+[[gnu::noinline]] void Decode1D(TBitReader& reader, uint8_t* row, int widthPx) {
+  TBitReader local = reader;
+  Decode1DRow(local, row, widthPx);
+  reader = local;
+}
+
 // Decodes one run of a colour for horizontal mode (make-up codes and the
 // terminating code), at most widthPx. Returns -1 when an EOL (left unread) or
 // the end of the data comes first.
-int DecodeRun(TBitReader& reader, bool black, int widthPx) {
+[[gnu::always_inline]] inline int DecodeRun(TBitReader& reader, bool black, int widthPx) {
   const TRunTable& table = black ? kBlackTable : kWhiteTable;
   int run = 0;
   for (;;) {
@@ -558,7 +633,7 @@ int DecodeRun(TBitReader& reader, bool black, int widthPx) {
         reader.Consume(e.length);
         break;
       case kZeros:
-        ExamineZeros(reader);  // leaves an EOL unread
+        ExamineZerosOf(reader);  // leaves an EOL unread
         return -1;
       default:
         reader.Consume(1);
@@ -602,6 +677,18 @@ int DecodeUncompressed(TBitReader& reader, uint8_t* row, int widthPx, int a0, bo
   }
 }
 
+// Per thread: the last row DecodeRow2D produced and its changes (with the
+// sentinels of ListChanges), and working lists.
+struct TLastRow {
+  int widthPx = 0;
+  std::vector<uint8_t> bits;
+  TChangeList changes;
+  TChangeList current;
+  TChangeList scratch;
+};
+
+thread_local TLastRow lastRow;
+
 }  // namespace
 
 // ------------------------------------------------------------------ decoders
@@ -635,21 +722,62 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
     return bitPosition;
   }
   TBitReader reader(input, available, fillOrder == 2, bitPosition);
-  constexpr bool kBlackBit = false;  // decoded convention: 0 = black
+  // a0 never moves left, so the first change right of a0 is found by walking
+  // forward through the reference's changes; b1 is it or the one after it.
+  // The reference is normally the row decoded just before, whose changes were
+  // recorded while decoding it: they are reused when its bits are unchanged.
+  TLastRow& last = lastRow;
+  const TChangeList* referenceChanges = &last.changes;
+  if (last.widthPx != widthPx || std::memcmp(last.bits.data(), reference, rowBytes) != 0) {
+    ListChanges(reference, widthPx, last.scratch);
+    referenceChanges = &last.scratch;
+  }
+  const int* const changeBase = referenceChanges->items.get();
+  const int* change = changeBase;
+  // Each recorded change costs at least one code bit.
+  TChangeList& current = last.current;
+  current.size = 0;
+  current.Reserve(static_cast<size_t>(std::min<uint64_t>(
+                      widthPx, static_cast<uint64_t>(available) * 8 - bitPosition)) +
+                  8);
+  int* const marks = current.items.get();
+  size_t markCount = 0;
+  bool recorded = true;  // false: current is rebuilt from the row at the end
+  auto mark = [marks, &markCount, widthPx](int x) {
+    if (x >= widthPx) return;
+    if (markCount && marks[markCount - 1] == x)
+      --markCount;  // a run of length 0
+    else
+      marks[markCount++] = x;
+  };
+  bool tailPainted = false;
   int a0 = -1;
   bool black = false;
   bool firstCode = true;
   while (a0 < widthPx) {
     reader.Fill();
     if (reader.Count() == 0) break;
-    const TModeEntry m = kModeTable[reader.Peek(kModePeekBits)];
+    const uint32_t peek = reader.Peek(kModePeekBits);
+    if (peek & 0x40) {  // V0, the commonest code by far
+      reader.Consume(1);
+      while (*change <= a0) ++change;
+      const int b1 = change[((change - changeBase) & 1) != black];
+      const int a1 = std::max(b1, a0);
+      if (black) PaintBlack(row, std::max(a0, 0), a1);
+      mark(a1);
+      a0 = a1;
+      black = !black;
+      firstCode = false;
+      continue;
+    }
+    const TModeEntry m = kModeTable[peek];
     if (m.length > reader.Count()) {
       reader.ConsumeAll();
       break;
     }
     const int from = std::max(a0, 0);
     if (m.kind == kModeZeros) {
-      const int eolLength = ExamineZeros(reader);
+      const int eolLength = ExamineZerosOf(reader);
       if (eolLength == 0) break;
       if (eolLength < 12 || (eolLength > 12 && !withEol)) {
         // No mode code: twelve bits are dropped.
@@ -659,6 +787,7 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
       if (!firstCode) {
         // The row ends here; its EOL starts the next row.
         if (black) PaintBlack(row, from, widthPx);
+        tailPainted = true;
         break;
       }
       reader.Consume(eolLength);
@@ -667,7 +796,11 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
       const bool oneDimensional = reader.Peek(1) != 0;
       reader.Consume(1);
       if (oneDimensional) {
-        Decode1D(reader, row, widthPx);
+        OnCopy(reader, [row, widthPx](TBitReader& r) {
+          Decode1D(r, row, widthPx);
+          return 0;
+        });
+        recorded = false;
         break;
       }
       continue;
@@ -676,17 +809,20 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
     switch (m.kind) {
       case kModePass: {
         reader.Consume(m.length);
-        const int b1 = FindB1(reference, widthPx, a0, black, kBlackBit);
-        const int b2 = FindB2(reference, widthPx, b1, black, kBlackBit);
+        while (*change <= a0) ++change;
+        const int* b1 = change + (((change - changeBase) & 1) != black);
+        const int b2 = b1[1];
         if (black) PaintBlack(row, from, b2);
         a0 = b2;
         break;
       }
       case kModeVertical: {
         reader.Consume(m.length);
-        const int b1 = FindB1(reference, widthPx, a0, black, kBlackBit);
+        while (*change <= a0) ++change;
+        const int b1 = change[((change - changeBase) & 1) != black];
         const int a1 = std::clamp(b1 + m.offset, from, widthPx);
         if (black) PaintBlack(row, from, a1);
+        mark(a1);
         a0 = a1;
         black = !black;
         break;
@@ -697,6 +833,7 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
         if (run1 < 0) break;  // the loop meets the EOL or the end next
         const int a1 = std::min(from + run1, widthPx);
         if (black) PaintBlack(row, from, a1);
+        mark(a1);
         const int run2 = DecodeRun(reader, !black, widthPx);
         if (run2 < 0) {
           a0 = a1;
@@ -705,6 +842,7 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
         }
         const int a2 = std::min(a1 + run2, widthPx);
         if (!black) PaintBlack(row, a1, a2);
+        mark(a2);
         a0 = a2;
         break;
       }
@@ -716,8 +854,11 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
         const uint32_t extension = reader.Peek(10) & 7;
         reader.Consume(10);
         if (extension != 7) break;  // only uncompressed mode is defined
-        const int x = DecodeUncompressed(reader, row, widthPx, from, black);
+        const int x = OnCopy(reader, [&](TBitReader& r) {
+          return DecodeUncompressed(r, row, widthPx, from, black);
+        });
         a0 = x >= 0 ? x : -1 - x;
+        recorded = false;  // its changes are not tracked
         break;
       }
       default:
@@ -725,6 +866,17 @@ uint64_t DecodeRow2D(uint8_t* row, const uint8_t* input, size_t available, bool 
         break;
     }
   }
+  if (recorded) {
+    // The colour state may say black where nothing was painted (the data ended).
+    if (black && !tailPainted) mark(a0);
+    current.size = markCount;
+    current.AddSentinels(widthPx);
+  } else {
+    ListChanges(row, widthPx, current);
+  }
+  std::swap(last.changes, current);
+  last.bits.assign(row, row + rowBytes);
+  last.widthPx = widthPx;
   std::memcpy(reference, row, rowBytes);
   return reader.Position();
 }

@@ -75,6 +75,8 @@ struct TLzwDecodeState {
   // Decodes until Tail reaches rowEnd or the stream ends; false for corrupt data.
   bool DecodeInto(size_t rowEnd);
   void ReserveArena(size_t bytes);
+  // Stores prefix's string + byte, longer than the inline bytes, in the arena.
+  __attribute__((noinline)) void AddLongEntry(TEntry& entry, const TEntry& prefix, uint8_t byte);
 
   const uint8_t* Input;
   size_t InputLength;
@@ -110,6 +112,25 @@ void TLzwDecodeState::ReserveArena(size_t bytes) {
   if (ArenaSize != 0) std::memcpy(arena.get(), Arena.get(), ArenaSize);
   Arena = std::move(arena);
   ArenaCapacity = capacity;
+}
+
+void TLzwDecodeState::AddLongEntry(TEntry& entry, const TEntry& prefix, uint8_t byte) {
+  const size_t length = prefix.Length + 1u;
+  std::memcpy(entry.Bytes, prefix.Bytes, kInlineBytes);
+  entry.Length = static_cast<uint16_t>(length);
+  if (prefix.Length > kInlineBytes && prefix.Offset + prefix.Length == ArenaSize) {
+    ReserveArena(ArenaSize + 1);
+    Arena[ArenaSize++] = byte;
+    entry.Offset = prefix.Offset;
+    return;
+  }
+  ReserveArena(ArenaSize + length);
+  const uint8_t* source = prefix.Length > kInlineBytes ? Arena.get() + prefix.Offset : prefix.Bytes;
+  uint8_t* target = Arena.get() + ArenaSize;
+  std::memcpy(target, source, prefix.Length);
+  target[prefix.Length] = byte;
+  entry.Offset = static_cast<uint32_t>(ArenaSize);
+  ArenaSize += length;
 }
 
 const uint8_t* TLzwDecodeState::NextRow(size_t rowLength) {
@@ -158,7 +179,7 @@ bool TLzwDecodeState::DecodeInto(size_t rowEnd) {
   bool ok = true;
 
   // False when fewer than width bits are left: the stream ends there.
-  auto readCode = [&](uint32_t& code) {
+  auto readCode = [&](uint32_t & code) __attribute__((always_inline)) {
     if (bitCount < width) {
       if (inPos + 8 <= inLength) {
         // Bits past the new count are the true next bits, so reading them
@@ -181,36 +202,25 @@ bool TLzwDecodeState::DecodeInto(size_t rowEnd) {
     return true;
   };
 
+  uint32_t widthLimit = (1u << width) - 1;  // table size that widens the codes
   // Adds prev's string + byte at freeCode; false when the table is full.
-  auto addEntry = [&](uint8_t byte) {
+  auto addEntry = [&](uint8_t byte) __attribute__((always_inline)) {
     if (freeCode > kLastEntry) return false;
     TEntry& entry = Table[freeCode];
     const TEntry& prefix = Table[prev];
     const size_t length = prefix.Length + 1u;
-    std::memcpy(entry.Bytes, prefix.Bytes, kInlineBytes);
-    entry.Length = static_cast<uint16_t>(length);
     if (length <= kInlineBytes) {
+      std::memcpy(entry.Bytes, prefix.Bytes, kInlineBytes);
       entry.Bytes[length - 1] = byte;
-    } else if (prefix.Length > kInlineBytes && prefix.Offset + prefix.Length == ArenaSize) {
-      ReserveArena(ArenaSize + 1);
-      Arena[ArenaSize++] = byte;
-      entry.Offset = prefix.Offset;
+      entry.Length = static_cast<uint16_t>(length);
     } else {
-      ReserveArena(ArenaSize + length);
-      const uint8_t* source =
-          prefix.Length > kInlineBytes ? Arena.get() + prefix.Offset : prefix.Bytes;
-      uint8_t* target = Arena.get() + ArenaSize;
-      std::memcpy(target, source, prefix.Length);
-      target[prefix.Length] = byte;
-      entry.Offset = static_cast<uint32_t>(ArenaSize);
-      ArenaSize += length;
+      AddLongEntry(entry, prefix, byte);
     }
-    ++freeCode;
-    if (freeCode >= (1u << width) - 1 && width < kMaxWidth) ++width;
+    if (++freeCode >= widthLimit && width < kMaxWidth) widthLimit = (1u << ++width) - 1;
     return true;
   };
 
-  auto emit = [&](const TEntry& entry) {
+  auto emit = [&](const TEntry& entry) __attribute__((always_inline)) {
     if (entry.Length <= kInlineBytes) {
       std::memcpy(out, entry.Bytes, kInlineBytes);
     } else {
@@ -225,10 +235,15 @@ bool TLzwDecodeState::DecodeInto(size_t rowEnd) {
       Ended = true;
       break;
     }
-    if (code == kClear) {
+    if (code - kClear <= kEoi - kClear) [[unlikely]] {
+      if (code == kEoi) {
+        Ended = true;
+        break;
+      }
       do {
         freeCode = kFirstCode;
         width = kMinWidth;
+        widthLimit = (1u << width) - 1;
         ArenaSize = 0;
         if (!readCode(code)) code = kEoi;
       } while (code == kClear);
@@ -243,10 +258,6 @@ bool TLzwDecodeState::DecodeInto(size_t rowEnd) {
       *out++ = static_cast<uint8_t>(code);
       prev = static_cast<int32_t>(code);
       continue;
-    }
-    if (code == kEoi) {
-      Ended = true;
-      break;
     }
     if (code < freeCode) {
       const TEntry& entry = Table[code];

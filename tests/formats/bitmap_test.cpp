@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "formats/errors.h"
 
 namespace folivo {
@@ -111,7 +113,6 @@ TEST(BitmapTest, MinFileSizeDefault) {
   TIEBitmap::SetDefaultMinFileSize(12345);
   TIEBitmap fixed;
   EXPECT_EQ(fixed.MinFileSize(), 12345);
-  EXPECT_EQ(automatic.MinFileSize() == 12345, false);
 }
 
 TEST(BitmapTest, EmptyAllocations) {
@@ -162,14 +163,35 @@ void CheckTopRowAddressing(TIEBitmap& bitmap) {
   EXPECT_EQ(bitmap.GetScanline(height), nullptr);
 }
 
-bool MappedTempFileExists() {
+// A mapping of an unlinked file dir/IMG... in this process.
+bool MappedTempFileExists(const std::string& dir) {
   std::ifstream maps("/proc/self/maps");
   std::string line;
   while (std::getline(maps, line))
-    if (line.find("/IMG") != std::string::npos && line.find("(deleted)") != std::string::npos)
+    if (line.find(dir + "/IMG") != std::string::npos && line.find("(deleted)") != std::string::npos)
       return true;
   return false;
 }
+
+class TmpDirGuard {
+ public:
+  explicit TmpDirGuard(const char* value) {
+    const char* old = std::getenv("TMPDIR");
+    had_ = old != nullptr;
+    if (had_) saved_ = old;
+    setenv("TMPDIR", value, 1);
+  }
+  ~TmpDirGuard() {
+    if (had_)
+      setenv("TMPDIR", saved_.c_str(), 1);
+    else
+      unsetenv("TMPDIR");
+  }
+
+ private:
+  bool had_;
+  std::string saved_;
+};
 
 TEST(BitmapTest, MemoryStorageIsAlignedAndBottomUp) {
   TIEBitmap bitmap;
@@ -181,12 +203,20 @@ TEST(BitmapTest, MemoryStorageIsAlignedAndBottomUp) {
 }
 
 TEST(BitmapTest, TempFileStorageIsMappedAndBottomUp) {
-  TIEBitmap bitmap;
-  bitmap.SetMinFileSize(16);
-  bitmap.Allocate(37, 5, ie24RGB);
-  ASSERT_EQ(bitmap.ActualLocation(), ieTempFile);
-  EXPECT_TRUE(MappedTempFileExists());
-  CheckTopRowAddressing(bitmap);
+  char dir[] = "/tmp/folivo-bitmap-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  {
+    TmpDirGuard guard(dir);
+    TIEBitmap bitmap;
+    bitmap.SetMinFileSize(16);
+    bitmap.Allocate(37, 5, ie24RGB);
+    ASSERT_EQ(bitmap.ActualLocation(), ieTempFile);
+    EXPECT_TRUE(MappedTempFileExists(dir));
+    CheckTopRowAddressing(bitmap);
+    bitmap.FreeImage();
+    EXPECT_FALSE(MappedTempFileExists(dir));
+  }
+  EXPECT_EQ(rmdir(dir), 0) << "the file was unlinked at once";
 }
 
 TEST(BitmapTest, LocationFollowsMinFileSize) {
@@ -214,16 +244,12 @@ TEST(BitmapTest, LocationFollowsMinFileSize) {
 }
 
 TEST(BitmapTest, TempFileFailureFallsBackToMemory) {
-  const char* old = std::getenv("TMPDIR");
-  const std::string saved = old ? old : "";
-  setenv("TMPDIR", "/nonexistent/folivo-no-such-dir", 1);
   TIEBitmap bitmap;
-  bitmap.SetMinFileSize(0);
-  bitmap.Allocate(10, 10, ie8g);
-  if (old)
-    setenv("TMPDIR", saved.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
+  {
+    TmpDirGuard guard("/nonexistent/folivo-no-such-dir");
+    bitmap.SetMinFileSize(0);
+    bitmap.Allocate(10, 10, ie8g);
+  }
   EXPECT_EQ(bitmap.ActualLocation(), ieMemory);
   CheckTopRowAddressing(bitmap);
 }
@@ -261,6 +287,21 @@ TEST(BitmapTest, TBitmapRefusesFormats) {
     EXPECT_EQ(gray.PixelFormat(), f);
     EXPECT_EQ(gray.ActualLocation(), ieTBitmap);
   }
+}
+
+TEST(BitmapTest, TBitmapKeepsSixteenBitGrayAsEightBit) {
+  TIEBitmap source(3, 1, ie16g);
+  const uint8_t levels[6] = {0xFF, 0xFF, 0x80, 0x80, 0x00, 0x00};
+  std::memcpy(source.GetScanline(0), levels, 6);
+  TIEBitmap target;
+  target.SetLocation(ieTBitmap);
+  target.Assign(source);
+  ASSERT_EQ(target.PixelFormat(), ie8g);
+  EXPECT_EQ(std::as_const(target).GetScanline(0)[0], 255);
+  EXPECT_EQ(std::as_const(target).GetScanline(0)[1], 128);
+  EXPECT_EQ(std::as_const(target).GetScanline(0)[2], 0);
+  target.ConvertTo(ie16g);
+  EXPECT_EQ(target.PixelFormat(), ie8g);
 }
 
 TEST(BitmapTest, AllocateKeepsUnchangedStorageAndResetsOtherwise) {
@@ -376,14 +417,19 @@ TEST(BitmapTest, RemoveAlphaChannelMergesWithTheFormula) {
   };
   // Blue and its background stay 7 so each channel is seen to use its own.
   for (size_t i = 0; i < std::size(cases); ++i) {
-    TIEBitmap one(1, 1, ie24RGB);
+    // The second pixel is transparent, so the alpha is never all opaque.
+    TIEBitmap one(2, 1, ie24RGB);
     SetRgb(one, 0, 0, uint8_t(cases[i].color), uint8_t(cases[i].color), 7);
+    SetRgb(one, 1, 0, 1, 1, 1);
     one.AlphaChannel()->GetScanline(0)[0] = uint8_t(cases[i].alpha);
+    one.AlphaChannel()->GetScanline(0)[1] = 0;
     one.RemoveAlphaChannel(true, MakeColor(uint8_t(cases[i].back), uint8_t(cases[i].back), 7));
     EXPECT_FALSE(one.HasAlphaChannel());
     EXPECT_EQ(GetRgb(one, 0, 0).red, cases[i].expected) << "case " << i;
     EXPECT_EQ(GetRgb(one, 0, 0).green, cases[i].expected) << "case " << i;
     EXPECT_EQ(GetRgb(one, 0, 0).blue, 7) << "case " << i;
+    EXPECT_EQ(GetRgb(one, 1, 0), (TColorTriple{7, uint8_t(cases[i].back), uint8_t(cases[i].back)}))
+        << "case " << i;
   }
   TIEBitmap page(1, 1, ie24RGB);
   SetRgb(page, 0, 0, 200, 200, 200);
