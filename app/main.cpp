@@ -3,8 +3,11 @@
 #include <QApplication>
 
 #include "app/mainfrm.h"
+#include "formats/lzw.h"
 
 int main(int argc, char** argv) {
+  // Every parameters record takes these as its LZW routines.
+  folivo::InstallDefaultLzwRoutines();
   QApplication app(argc, argv);
   QApplication::setApplicationName("Folivo");
   QStringList files = QApplication::arguments().mid(1);

@@ -75,14 +75,23 @@ void SetDefaultLzwRoutines(TLzwDecompressorFn decompressor, TLzwCompressorFn com
   gDefaultCompressor = compressor;
 }
 
+namespace {
+// Files carry any real as a resolution; NaN or a huge value must not reach
+// an undefined conversion.
+int TruncDpi(double dpi) {
+  if (!(dpi > -2147483648.0 && dpi < 2147483648.0)) return 0;
+  return static_cast<int>(dpi);
+}
+}  // namespace
+
 void TIOParamsVals::SetExactDpiX(double dpi) {
   exactDpiX_ = dpi;
-  dpiX_ = static_cast<int>(dpi);
+  dpiX_ = TruncDpi(dpi);
 }
 
 void TIOParamsVals::SetExactDpiY(double dpi) {
   exactDpiY_ = dpi;
-  dpiY_ = static_cast<int>(dpi);
+  dpiY_ = TruncDpi(dpi);
 }
 
 TLzwDecompressorFn TIOParamsVals::EffectiveLzwDecompressor() const {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 #include <vector>
 
 namespace folivo {
@@ -70,14 +72,17 @@ TEST(ParamsTest, ResolutionFieldsAreLinked) {
     double exact;
     int truncated;
   };
-  const Case cases[] = {{299.99, 299}, {72.0, 72}, {0.5, 0}, {-1.7, -1}, {1200.4, 1200}};
+  const Case cases[] = {{299.99, 299}, {72.0, 72}, {0.5, 0}, {-1.7, -1}, {1200.4, 1200},
+                       {1e300, 0}, {std::numeric_limits<double>::quiet_NaN(), 0}};
   for (const Case& c : cases) {
     TIOParamsVals p;
     p.SetExactDpiX(c.exact);
     p.SetExactDpiY(c.exact);
     EXPECT_EQ(p.DpiX(), c.truncated) << c.exact;
     EXPECT_EQ(p.DpiY(), c.truncated) << c.exact;
-    EXPECT_EQ(p.ExactDpiX(), c.exact);
+    if (c.exact == c.exact) {
+      EXPECT_EQ(p.ExactDpiX(), c.exact);
+    }
   }
   TIOParamsVals p;
   p.SetDpiX(150);
