@@ -56,6 +56,7 @@ constexpr TMenuDef kMainMenu[] = {
     {R::Submenu, "mnRecentFiles", "最近打开的文件(&R)...", "", "", 0},
     {R::EndSubmenu, "", "", "", "", 0},
     {R::Submenu, "mnFavourites", "我的收藏夹(&M)", "", "", 0},
+    {R::Separator, "", "", "", "", 0},
     {R::Entry, "mnOrganizeFavourites", "整理收藏夹(&C)...", "", "mnOrganizeFavouritesClick", 0},
     {R::Entry, "mnAddFavourite", "收藏当前文件夹(&T)...", "", "mnAddFavouriteClick", 0},
     {R::EndSubmenu, "", "", "", "", 0},

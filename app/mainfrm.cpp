@@ -3,14 +3,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusTipEvent>
@@ -20,10 +24,16 @@
 #include <cmath>
 
 #include "app/commandtable.h"
+#include "app/favourdirfrm.h"
+#include "app/openfilter.h"
 #include "app/statusbar.h"
 #include "app/waitfrm.h"
+#include "formats/tiffpages.h"
+#include "platform/clipboardraw.h"
 #include "platform/colortext.h"
+#include "platform/imageio.h"
 #include "platform/inifile.h"
+#include "platform/qtbitmap.h"
 #include "platform/settingspath.h"
 #include "platform/widgets/imageview.h"
 #include "platform/widgets/pagelistview.h"
@@ -33,20 +43,26 @@ namespace folivo {
 
 namespace {
 
-constexpr int kDesignWidth = 811;          // pixels
-constexpr int kDesignHeight = 608;         // pixels
-constexpr int kMainToolBarHeight = 57;     // pixels
-constexpr int kMainButtonSize = 50;        // pixels
-constexpr int kLeftPanelWidth = 217;       // pixels
-constexpr int kViewToolBarHeight = 35;     // pixels
-constexpr int kNavigatorWidth = 150;       // pixels, at design
-constexpr int kNavigatorHeight = 200;      // pixels, at design
+constexpr int kDesignWidth = 811;                  // pixels
+constexpr int kDesignHeight = 608;                 // pixels
+constexpr int kMainToolBarHeight = 57;             // pixels
+constexpr int kMainButtonSize = 50;                // pixels
+constexpr int kLeftPanelWidth = 217;               // pixels
+constexpr int kViewToolBarHeight = 35;             // pixels
+constexpr int kNavigatorWidth = 150;               // pixels, at design
+constexpr int kNavigatorHeight = 200;              // pixels, at design
 constexpr uint32_t kDefaultBackground = 0xA4A0A0;  // clMedGray
+constexpr int kLargeFilePages = 500;               // more pages than this ask first
+constexpr double kZoomStep = 1.2;
 const char* const kParameter = "Parameter";
 const QString kBlank = QStringLiteral("        ");  // eight spaces: an empty panel
 
-std::string U8(const QString& s) { return s.toStdString(); }
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+std::string U8(const QString& s) {
+  return s.toStdString();
+}
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
 QStyle::StandardPixmap GlyphFor(const QString& name) {
   static const QHash<QString, QStyle::StandardPixmap> glyphs = {
@@ -134,6 +150,8 @@ void TMainForm::FormCreate(const QStringList& files) {
   ImageEV->Update();
   ImageEVNav->Update();
   manualUpdateCheck_ = false;
+  LoadRecentFiles();
+  BuildFavouritesMenu();
   RefreshStatus();
   // Without a window manager (Xvfb) the state alone changes nothing: take the screen too.
   if (QScreen* screen = QGuiApplication::primaryScreen()) setGeometry(screen->availableGeometry());
@@ -168,17 +186,21 @@ void TMainForm::BuildLayout() {
   auto* topBar = new QFrame(left);
   auto* topLayout = new QHBoxLayout(topBar);
   topLayout->setContentsMargins(2, 2, 2, 2);
-  for (const TToolButtonDef& def : PageListTopButtons()) topLayout->addWidget(MakeButton(def, topBar, false));
+  for (const TToolButtonDef& def : PageListTopButtons())
+    topLayout->addWidget(MakeButton(def, topBar, false));
   topLayout->addStretch(1);
   leftLayout->addWidget(topBar);
   model_ = std::make_unique<TPageListModel>(pages_);
   model_->BeforeImageDraw = [this](int page, QString& bottom, QString& info) {
-    info = showResolution_ ? QString("%1 x %2").arg(pages_.FullWidth(page)).arg(pages_.FullHeight(page))
-                           : QString();
+    info = showResolution_
+               ? QString("%1 x %2").arg(pages_.FullWidth(page)).arg(pages_.FullHeight(page))
+               : QString();
     bottom = showPageNumber_ ? QString::fromUtf8("第 %1 页").arg(page + 1) : QString();
   };
   ImageEMV = new TPageListView(*model_, left);
   ImageEMV->setObjectName("ImageEMV");
+  connect(ImageEMV, &TPageListView::ImageSelect, this, &TMainForm::ImageEMVImageSelect);
+  connect(ImageEMV, &TPageListView::ImageDeselect, this, &TMainForm::ImageEMVImageDeselect);
   leftLayout->addWidget(ImageEMV, 1);
   auto* bottomBar = new QFrame(left);
   auto* bottomLayout = new QHBoxLayout(bottomBar);
@@ -215,6 +237,9 @@ void TMainForm::BuildLayout() {
   ImageEVNav = new TImageNavigator(*ImageEV, pnlNavigator);
   ImageEVNav->setObjectName("ImageEVNav");
   navLayout->addWidget(ImageEVNav);
+  connect(ImageEV, &TImageView::Clicked, this, &TMainForm::ImageEVClick);
+  connect(ImageEV, &TImageView::DoubleClicked, this, &TMainForm::ImageEVDblClick);
+  connect(ImageEVNav, &TImageNavigator::DoubleClicked, this, &TMainForm::ImageEVNavDblClick);
   pnlNavigator->hide();
 
   splitter_->addWidget(left);
@@ -267,8 +292,12 @@ void TMainForm::BuildMenus() {
         stack.push_back(sub);
         break;
       }
-      case TMenuRow::EndSubmenu: stack.pop_back(); break;
-      case TMenuRow::Separator: stack.back()->addSeparator(); break;
+      case TMenuRow::EndSubmenu:
+        stack.pop_back();
+        break;
+      case TMenuRow::Separator:
+        stack.back()->addSeparator();
+        break;
       case TMenuRow::Entry: {
         QAction* a = stack.back()->addAction(caption);
         a->setObjectName(def.Name);
@@ -284,9 +313,32 @@ void TMainForm::BuildMenus() {
 
 // The handlers built so far; a control whose handler is not here yet stays
 // disabled rather than doing nothing when clicked.
-std::function<void()> TMainForm::Handler(const char* name, int) {
+std::function<void()> TMainForm::Handler(const char* name, int tag) {
+  using F = void (TMainForm::*)();
+  static const QHash<QString, F> plain = {
+      {"mnQuitClick", &TMainForm::mnQuitClick},
+      {"mnOpenFileClick", &TMainForm::mnOpenFileClick},
+      {"sbAddFilesClick", &TMainForm::sbAddFilesClick},
+      {"mnOpenAgainClick", &TMainForm::mnOpenAgainClick},
+      {"sbMoveUpClick", &TMainForm::sbMoveUpClick},
+      {"sbMoveDownClick", &TMainForm::sbMoveDownClick},
+      {"sbDeleteClick", &TMainForm::sbDeleteClick},
+      {"sbEmptyAllClick", &TMainForm::sbEmptyAllClick},
+      {"sbSelectAllClick", &TMainForm::sbSelectAllClick},
+      {"sbInvertSelectClick", &TMainForm::sbInvertSelectClick},
+      {"sbNextPageClick", &TMainForm::sbNextPageClick},
+      {"sbPrevPageClick", &TMainForm::sbPrevPageClick},
+      {"mnCopyImageClick", &TMainForm::mnCopyImageClick},
+      {"mnPasteImageClick", &TMainForm::mnPasteImageClick},
+      {"sbZoomTo100Click", &TMainForm::sbZoomTo100Click},
+      {"sbNavigatorClick", &TMainForm::sbNavigatorClick},
+      {"sbCropPageClick", &TMainForm::sbCropPageClick},
+      {"mnOrganizeFavouritesClick", &TMainForm::mnOrganizeFavouritesClick},
+      {"mnAddFavouriteClick", &TMainForm::mnAddFavouriteClick},
+  };
   const QString n = QString::fromLatin1(name);
-  if (n == "mnQuitClick") return [this] { mnQuitClick(); };
+  if (n == "sbZoomInClick") return [this, tag] { sbZoomInClick(tag); };
+  if (F f = plain.value(n)) return [this, f] { (this->*f)(); };
   return {};
 }
 
@@ -299,7 +351,15 @@ void TMainForm::ConnectHandler(QAction* action, const char* handler, int tag) {
 void TMainForm::ConnectHandler(QToolButton* button, const char* handler, int tag) {
   std::function<void()> f = Handler(handler, tag);
   button->setEnabled(static_cast<bool>(f));
-  if (f) connect(button, &QToolButton::clicked, this, f);
+  if (!f) return;
+  // A toggle button's checked state is set by its command, not by the click.
+  if (button->isCheckable())
+    connect(button, &QToolButton::clicked, this, [button, f] {
+      button->setChecked(!button->isChecked());
+      f();
+    });
+  else
+    connect(button, &QToolButton::clicked, this, f);
 }
 
 void TMainForm::LoadSettings() {
@@ -396,7 +456,9 @@ void TMainForm::UpdateUndoButtons() {
   actions_.value("mnRedo")->setEnabled(canRedo);
 }
 
-void TMainForm::ShowStatusMessage(const QString& text) { statusPanels_->ShowMessage(text); }
+void TMainForm::ShowStatusMessage(const QString& text) {
+  statusPanels_->ShowMessage(text);
+}
 
 void TMainForm::RestoreStatus() {
   statusPanels_->ClearProgress();
@@ -437,15 +499,426 @@ void TMainForm::EndBusy() {
   RefreshStatus();
 }
 
+void TMainForm::ShowError(const QString& text) {
+  TUserPrompts::Current().Message(this, TPromptKind::Error, text, pbOk);
+}
+
 void TMainForm::LoadDocumentFile(const QString& fileName) {
   if (fileName.isEmpty()) {
-    ImageEMV->viewport()->update();
+    ImageEMV->Repaint();
     return;
   }
-  TUserPrompts::Current().Message(
-      this, TPromptKind::Error,
-      QString::fromUtf8("无法读取文件：") + fileName, pbOk);
-  ImageEMV->viewport()->update();
+  int count = 0;
+  try {
+    count = IsTiffFileName(fileName) ? CountTiffPages(U8(fileName)) : CountImageFilePages(fileName);
+  } catch (const FolivoError&) {
+    count = 0;  // not readable: the load below reports it
+  }
+  if (count > kLargeFilePages) {
+    const QString question =
+        QString::fromUtf8(
+            "此图像文件包含大量独立页面，可能会影响加载速度，是否继续加载？\n文件名　：") +
+        fileName + "\n" + QString::fromUtf8("页面数量：") + QString::number(count);
+    if (TUserPrompts::Current().Message(this, TPromptKind::Warning, question, pbYes | pbNo) !=
+        pbYes)
+      return;
+  }
+  int loaded = 0;
+  bool aborted = false;
+  QString failure;
+  try {
+    TBusyGuard busy(*this);
+    TIOProgress progress;
+    progress.OnProgress = [this](void*, int percent) {
+      ShowProgress(percent);
+      if (percent > 98) RestoreStatus();
+    };
+    loaded = LoadImageFilePages(pages_, fileName, progress);
+    aborted = progress.Aborting();
+  } catch (const std::bad_alloc&) {
+    failure = QString::fromUtf8("内存不足，无法载入文件：") + fileName;
+  } catch (const std::exception& e) {
+    failure = QString::fromUtf8(e.what());
+  }
+  RestoreStatus();
+  if (!failure.isEmpty())
+    ShowError(failure);
+  else if (aborted)
+    // The pages read before the fault stay; the user still learns the file is damaged.
+    ShowError(QString::fromUtf8("文件读取失败：") + fileName +
+              (loaded > 0 ? QString::fromUtf8("\n已载入 %1 页").arg(loaded) : QString()));
+  if (pages_.PageCount() > 0 && pages_.CurrentPage() < 0) {
+    pages_.Select(0);
+    ShowPage(0);
+  }
+  // A file that gave no page does not become the document.
+  if (documentName_.isEmpty() && loaded > 0) {
+    ResetUndo(-1);
+    documentName_ = fileName;
+    lastOpen_ = fileName;
+    AddRecentFile(fileName, DateTimeToDays(QDateTime::currentDateTime()));
+    BuildRecentMenu();
+  }
+  ImageEMV->Repaint();
+  RefreshStatus();
+}
+
+void TMainForm::ShowPage(int index) {
+  ResetUndo(index);
+  if (index < 0 || index >= pages_.PageCount()) {
+    viewState_.Blank();
+  } else {
+    ImageEV->SetShrinkToFit(true);
+    ImageEV->SetFit(false);
+    viewState_.Bitmap.Assign(pages_.Bitmap(index));
+  }
+  viewState_.Deselect();
+  ImageEV->Update();
+  ImageEV->viewport()->repaint();
+  if (pnlNavigator->isVisible()) ImageEVNav->Update();
+  QCoreApplication::processEvents();
+  RefreshStatus();
+}
+
+void TMainForm::StorePage(int index) {
+  if (index >= 0 && index < pages_.PageCount()) pages_.SetBitmap(index, viewState_.Bitmap);
+}
+
+bool TMainForm::CheckSelection(const QString& message) {
+  const int count = pages_.PageCount();
+  if (count == 1 && pages_.SelectedCount() == 0) {
+    pages_.Select(0);
+    ShowPage(0);
+  } else if (count > 1 && pages_.SelectedCount() == 0) {
+    pages_.SelectAll();
+  }
+  if (count == 0) return true;
+  if (pages_.SelectedCount() > 0) return false;
+  if (!message.isEmpty())
+    TUserPrompts::Current().Message(this, TPromptKind::Warning, message, pbOk);
+  return true;
+}
+
+void TMainForm::ResetUndo(int index) {
+  if (pages_.CurrentPage() >= 0 && pages_.PageCount() == undoPageCount_ &&
+      index == undoPageIndex_) {
+    UpdateUndoButtons();
+    return;
+  }
+  undoPageCount_ = pages_.PageCount();
+  undoPageIndex_ = index;
+  UpdateUndoButtons();
+}
+
+void TMainForm::ClearDocument() {
+  pages_.Clear();
+  viewState_.Blank();
+  viewState_.Deselect();
+  ImageEV->Update();
+  documentName_.clear();
+}
+
+void TMainForm::mnOpenFileClick() {
+  TFileDialogRequest request;
+  request.StartFolder = lastOpen_.isEmpty() ? QString() : QFileInfo(lastOpen_).absolutePath();
+  request.Filter = OpenFilterText();
+  const QStringList files = TUserPrompts::Current().OpenFiles(this, request, false);
+  // The silent update check of the first open command belongs here once it exists.
+  ++openCommandCount_;
+  if (files.isEmpty()) return;
+  ClearDocument();
+  LoadDocumentFile(files.front());
+}
+
+void TMainForm::sbAddFilesClick() {
+  TFileDialogRequest request;
+  request.StartFolder = lastOpen_.isEmpty() ? QString() : QFileInfo(lastOpen_).absolutePath();
+  request.Filter = OpenFilterText();
+  const QStringList files = TUserPrompts::Current().OpenFiles(this, request, true);
+  if (files.isEmpty()) return;
+  for (const QString& file : files) LoadDocumentFile(file);
+  ShowPage(pages_.CurrentPage());
+}
+
+void TMainForm::mnOpenAgainClick() {
+  const QString name = documentName_;
+  if (name.isEmpty() || !QFileInfo::exists(name)) return;
+  ClearDocument();
+  LoadDocumentFile(name);
+}
+
+void TMainForm::DropFiles(const QStringList& files) {
+  for (const QString& file : files) LoadDocumentFile(file);
+}
+
+void TMainForm::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent* event) {
+  QStringList files;
+  for (const QUrl& url : event->mimeData()->urls())
+    if (url.isLocalFile()) files << url.toLocalFile();
+  event->acceptProposedAction();
+  DropFiles(files);
+}
+
+void TMainForm::sbMoveUpClick() {
+  pages_.SortSelection();
+  const std::vector<int> selected = pages_.Selection();
+  for (int p : selected)
+    if (p > 0 && !pages_.IsSelected(p - 1)) pages_.Move(p, p - 1);
+  RefreshStatus();
+}
+
+void TMainForm::sbMoveDownClick() {
+  pages_.SortSelection();
+  const std::vector<int> selected = pages_.Selection();
+  for (auto it = selected.rbegin(); it != selected.rend(); ++it) {
+    const int p = *it;
+    if (p < pages_.PageCount() - 1 && !pages_.IsSelected(p + 1)) pages_.Move(p, p + 1);
+  }
+  RefreshStatus();
+}
+
+void TMainForm::sbDeleteClick() {
+  pages_.DeleteSelected();
+  ShowPage(pages_.CurrentPage());
+}
+
+void TMainForm::sbEmptyAllClick() {
+  pages_.Clear();
+  ShowPage(pages_.CurrentPage());
+}
+
+void TMainForm::sbSelectAllClick() {
+  pages_.SelectAll();
+}
+
+void TMainForm::sbInvertSelectClick() {
+  for (int i = 0; i < pages_.PageCount(); ++i) {
+    if (pages_.IsSelected(i)) {
+      pages_.Unselect(i);
+    } else {
+      pages_.MultiSelecting = true;
+      pages_.Select(i);
+      pages_.MultiSelecting = false;
+    }
+  }
+}
+
+void TMainForm::sbNextPageClick() {
+  const int next = pages_.CurrentPage() + 1;
+  if (pages_.CurrentPage() < 0 || next >= pages_.PageCount()) return;
+  pages_.Select(next);
+  ShowPage(next);
+  ImageEMV->ScrollToCurrent();
+}
+
+void TMainForm::sbPrevPageClick() {
+  const int previous = pages_.CurrentPage() - 1;
+  if (pages_.CurrentPage() <= 0) return;
+  pages_.Select(previous);
+  ShowPage(previous);
+  ImageEMV->ScrollToCurrent();
+}
+
+void TMainForm::ImageEMVImageSelect(int index) {
+  ShowPage(index);
+}
+
+void TMainForm::ImageEMVImageDeselect(int) {
+  ResetUndo(-1);
+}
+
+void TMainForm::mnCopyImageClick() {
+  const TIEBitmap& bitmap = viewState_.Bitmap;
+  if (bitmap.Width() <= 1) return;
+  auto* data = new QMimeData;
+  data->setImageData(BitmapToQImage(bitmap));
+  data->setData(kRawMimeType, SerializeBitmap(bitmap));
+  QGuiApplication::clipboard()->setMimeData(data);
+  ShowStatusMessage(QString::fromUtf8("图象复制完成"));
+}
+
+void TMainForm::mnPasteImageClick() {
+  const QMimeData* data = QGuiApplication::clipboard()->mimeData();
+  const QString png = QStringLiteral("image/png");
+  if (!data || !(data->hasFormat(kRawMimeType) || data->hasFormat(png) || data->hasImage())) {
+    ShowStatusMessage(QString::fromUtf8("剪切板内容非图像格式，无法粘贴。"));
+    return;
+  }
+  viewState_.Blank();
+  viewState_.Deselect();
+  TIEBitmap pasted;
+  bool ok = data->hasFormat(kRawMimeType) && DeserializeBitmap(data->data(kRawMimeType), pasted);
+  if (!ok && data->hasFormat(png)) {
+    QImage image;
+    if (image.loadFromData(data->data(png), "PNG")) {
+      QImageToBitmap(image, pasted);
+      ok = !pasted.IsEmpty();
+    }
+  }
+  if (!ok && data->hasImage()) {
+    const QImage image = qvariant_cast<QImage>(data->imageData());
+    if (!image.isNull()) {
+      QImageToBitmap(image, pasted);
+      ok = !pasted.IsEmpty();
+    }
+  }
+  // Nothing decodable: no blank page is added in its place.
+  if (ok) viewState_.Bitmap.Assign(pasted);
+  ImageEV->Update();
+  if (!ok || viewState_.Bitmap.Width() < 2) return;
+  const int index = pages_.Append();
+  StorePage(index);
+  DescribeBitmap(pages_.Bitmap(index), pages_.Params(index));
+  RefreshStatus();
+  ImageEMV->ScrollToCurrent();
+}
+
+void TMainForm::sbZoomInClick(int tag) {
+  const double zoom = ImageEV->Zoom();
+  if (tag == 1 || tag == 2) {
+    ImageEV->SetFit(false);
+    ImageEV->SetShrinkToFit(false);
+    ImageEV->SetZoom(tag == 1 ? zoom * kZoomStep : zoom / kZoomStep);
+  } else if (tag == 3) {
+    ImageEV->SetFit(true);
+  }
+  ImageEV->viewport()->update();
+  RefreshStatus();
+  pnlNavigator->hide();
+}
+
+void TMainForm::sbZoomTo100Click() {
+  ImageEV->SetFit(false);
+  ImageEV->SetShrinkToFit(false);
+  ImageEV->SetZoom(100);
+  RefreshStatus();
+  if (fitZoom_ < 100) sbNavigatorClick();
+}
+
+void TMainForm::sbNavigatorClick() {
+  if (viewState_.Bitmap.Width() <= 1) return;
+  pnlNavigator->show();
+  pnlNavigator->raise();
+  ImageEVNav->Update();
+}
+
+void TMainForm::ImageEVClick() {
+  pnlNavigator->hide();
+}
+
+void TMainForm::ImageEVNavDblClick() {
+  if (fitZoom_ != ImageEV->Zoom())
+    sbZoomInClick(3);
+  else
+    sbZoomTo100Click();
+}
+
+void TMainForm::sbCropPageClick() {
+  const bool on = !ImageEV->SelectionMode();
+  ImageEV->SetSelectionMode(on);
+  if (on)
+    viewState_.Select(TRect{0, 0, viewState_.Bitmap.Width(), viewState_.Bitmap.Height()});
+  else
+    viewState_.Deselect();
+  ImageEV->viewport()->update();
+  buttons_.value("sbCropPage")->setChecked(on);
+}
+
+void TMainForm::ImageEVDblClick() {
+  // With no pages this opens the image browser, with a selection it crops to
+  // it; neither the browser nor the crop operation exists yet, so a double
+  // click does nothing for now.
+}
+
+void TMainForm::AddRecentFile(const QString& fileName, double time) {
+  recent_.Add(fileName, time);
+}
+
+void TMainForm::BuildRecentMenu() {
+  QMenu* menu = menus_.value("mnRecentFiles");
+  // The entry that was clicked may be running this: delete later, not now.
+  for (QAction* a : menu->actions()) {
+    menu->removeAction(a);
+    a->deleteLater();
+  }
+  if (recent_.Items().empty() || recentFileNumber_ <= 0) {
+    QAction* none = menu->addAction(QString::fromUtf8("[无]"));
+    none->setEnabled(false);
+    return;
+  }
+  recent_.SortNewestFirst();
+  const int n = std::min<int>(static_cast<int>(recent_.Items().size()), recentFileNumber_);
+  for (int i = 0; i < n; ++i) {
+    QAction* a = menu->addAction(QString("&%1 %2").arg(i + 1).arg(recent_.Items()[i].FileName));
+    a->setProperty("tag", i);
+    connect(a, &QAction::triggered, this, [this, i] { HistoryMenuItemClick(i); });
+  }
+}
+
+void TMainForm::LoadRecentFiles() {
+  TIniFile ini(U8(settingsPath_));
+  recent_.Load(ini);
+  BuildRecentMenu();
+}
+
+void TMainForm::SaveRecentFiles() {
+  TIniFile ini(U8(settingsPath_));
+  recent_.Save(ini, recentFileNumber_);
+}
+
+void TMainForm::HistoryMenuItemClick(int tag) {
+  if (recent_.Items().empty()) return;
+  if (tag < 0 || tag >= static_cast<int>(recent_.Items().size())) tag = 0;
+  const QString name = recent_.Items()[tag].FileName;
+  ClearDocument();
+  LoadDocumentFile(name);
+}
+
+void TMainForm::BuildFavouritesMenu() {
+  QMenu* menu = menus_.value("mnFavourites");
+  const QList<QAction*> existing = menu->actions();
+  for (auto it = existing.rbegin(); it != existing.rend(); ++it) {
+    if ((*it)->property("tag").toInt() < 0) {
+      menu->removeAction(*it);
+      (*it)->deleteLater();
+    }
+  }
+  const QStringList folders = ReadFavourites(FavouritesPath());
+  for (int i = 0; i < folders.size(); ++i) {
+    auto* a = new QAction(QString("&%1 %2").arg(i + 1).arg(folders[i]), menu);
+    a->setStatusTip(folders[i]);
+    a->setToolTip(folders[i]);
+    a->setProperty("tag", -1);
+    // Opening a folder needs the image browser, which is not built yet.
+    a->setEnabled(false);
+    const QList<QAction*> now = menu->actions();
+    menu->insertAction(now.value(std::max<int>(0, now.size() - 3)), a);
+  }
+}
+
+void TMainForm::mnOrganizeFavouritesClick() {
+  {
+    TFavourDirForm form(FavouritesPath(), this);
+    form.exec();
+  }
+  BuildFavouritesMenu();
+}
+
+void TMainForm::mnAddFavouriteClick() {
+  QString folder = documentName_.isEmpty() ? QString() : QFileInfo(documentName_).absolutePath();
+  if (folder.isEmpty())
+    folder =
+        TUserPrompts::Current().Folder(this, QString::fromUtf8("请指定欲收藏的文件夹位置"), {});
+  if (folder.isEmpty()) return;
+  {
+    TFavourDirForm form(FavouritesPath(), this);
+    form.AddFolder(folder);
+  }
+  BuildFavouritesMenu();
 }
 
 bool TMainForm::event(QEvent* e) {
@@ -460,7 +933,9 @@ bool TMainForm::event(QEvent* e) {
   return QMainWindow::event(e);
 }
 
-void TMainForm::mnQuitClick() { close(); }
+void TMainForm::mnQuitClick() {
+  close();
+}
 
 bool TMainForm::FormCloseQuery() {
   if (!quitConfirm_ || pages_.PageCount() < 1) return true;
@@ -473,6 +948,8 @@ void TMainForm::FormDestroy() {
   if (destroyed_) return;
   destroyed_ = true;
   SaveSettings();
+  SaveRecentFiles();
+  recent_.Clear();
 }
 
 void TMainForm::closeEvent(QCloseEvent* e) {

@@ -11,6 +11,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/recentfiles.h"
 #include "formats/pagelist.h"
 #include "processing/viewstate.h"
 
@@ -53,10 +54,63 @@ class TMainForm : public QMainWindow {
   void LoadDocumentFile(const QString& fileName);
   void UpdateUndoButtons();
 
+  // The document: a page travels by copy between the page list and the view.
+  void ShowPage(int index);
+  void StorePage(int index);
+  // The page-selection guard: true means the command must not run.
+  bool CheckSelection(const QString& message = {});
+  // Keeps the history for the same page of an unchanged list, empties it otherwise.
+  void ResetUndo(int index);
+  int UndoPageIndex() const { return undoPageIndex_; }
+  int UndoPageCount() const { return undoPageCount_; }
+
+  // Document commands.
+  void mnOpenFileClick();
+  void sbAddFilesClick();
+  void mnOpenAgainClick();
+  void sbMoveUpClick();
+  void sbMoveDownClick();
+  void sbDeleteClick();
+  void sbEmptyAllClick();
+  void sbSelectAllClick();
+  void sbInvertSelectClick();
+  void sbNextPageClick();
+  void sbPrevPageClick();
+  void mnCopyImageClick();
+  void mnPasteImageClick();
+  // Files dropped from a file manager, in the order given.
+  void DropFiles(const QStringList& files);
+  void ImageEMVImageSelect(int index);
+  void ImageEMVImageDeselect(int index);
+
+  // View commands.
+  void sbZoomInClick(int tag);
+  void sbZoomTo100Click();
+  void sbNavigatorClick();
+  void ImageEVClick();
+  void ImageEVNavDblClick();
+  void sbCropPageClick();
+  void ImageEVDblClick();
+
+  // Recent files and favourite folders.
+  void AddRecentFile(const QString& fileName, double time);
+  void BuildRecentMenu();
+  void LoadRecentFiles();
+  void SaveRecentFiles();
+  void HistoryMenuItemClick(int tag);
+  void BuildFavouritesMenu();
+  void mnOrganizeFavouritesClick();
+  void mnAddFavouriteClick();
+  QString FavouritesPath() const { return programFolder_ + "MyFavourateDir.txt"; }
+  TRecentFiles& RecentFiles() { return recent_; }
+
   // Document and view.
   TPageList& Pages() { return pages_; }
   TViewState& ViewState() { return viewState_; }
   TImageView& PageView() { return *ImageEV; }
+  TPageListView& PageListView() { return *ImageEMV; }
+  TImageNavigator& Navigator() { return *ImageEVNav; }
+  QMenu* Menu(const QString& name) const { return menus_.value(name); }
   QString DocumentName() const { return documentName_; }
   void SetDocumentName(const QString& name) { documentName_ = name; }
 
@@ -92,6 +146,8 @@ class TMainForm : public QMainWindow {
  protected:
   bool event(QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void FormCreate(const QStringList& files);
@@ -106,6 +162,8 @@ class TMainForm : public QMainWindow {
   void ApplyFontRule();
   void SetPanelText(int panel, const QString& text, double factor);
   void TurnNavigatorPanel();
+  void ShowError(const QString& text);
+  void ClearDocument();
 
   TPageList pages_;
   TViewState viewState_;
@@ -134,6 +192,7 @@ class TMainForm : public QMainWindow {
   double fitZoom_ = 0;
   int undoPageIndex_ = 1;
   int undoPageCount_ = 0;
+  TRecentFiles recent_;
 
   bool quitConfirm_ = true;
   bool skinEnabled_ = false;
