@@ -19,6 +19,7 @@
 #include <QSplitter>
 #include <QStatusTipEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <cmath>
@@ -237,6 +238,15 @@ void TMainForm::BuildLayout() {
   ImageEVNav = new TImageNavigator(*ImageEV, pnlNavigator);
   ImageEVNav->setObjectName("ImageEVNav");
   navLayout->addWidget(ImageEVNav);
+  // The zoom shown in the status bar follows the view's size, coalesced into one refresh.
+  connect(ImageEV, &TImageView::ViewChanged, this, [this] {
+    if (statusPending_) return;
+    statusPending_ = true;
+    QTimer::singleShot(0, this, [this] {
+      statusPending_ = false;
+      RefreshStatus();
+    });
+  });
   connect(ImageEV, &TImageView::Clicked, this, &TMainForm::ImageEVClick);
   connect(ImageEV, &TImageView::DoubleClicked, this, &TMainForm::ImageEVDblClick);
   connect(ImageEVNav, &TImageNavigator::DoubleClicked, this, &TMainForm::ImageEVNavDblClick);

@@ -201,6 +201,7 @@ class TMainForm : public QMainWindow {
   int recentFileNumber_ = 5;
   int undoLimit_ = 5;
   bool destroyed_ = false;
+  bool statusPending_ = false;
 };
 
 }  // namespace folivo
