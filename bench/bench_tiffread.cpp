@@ -34,6 +34,12 @@ constexpr uint32_t kA4WidthPx = 2480;   // 210 mm at 300 dpi
 constexpr uint32_t kA4HeightPx = 3508;  // 297 mm at 300 dpi
 
 bool gSmoke = false;
+// --only=TEXT: only the measurements whose name contains TEXT.
+std::string gOnly;
+
+bool Selected(const std::string& name) {
+  return gOnly.empty() || name.find(gOnly) != std::string::npos;
+}
 
 double Seconds(const std::function<void()>& work, int runs) {
   std::vector<double> t;
@@ -139,6 +145,7 @@ void BenchDecoding(const fs::path& dir) {
   const double mpix = double(w) * h / 1e6;
   std::printf("decoding one %u x %u page, median of %d\n", w, h, runs);
   for (const TCodec& c : codecs) {
+    if (!Selected(c.name)) continue;
     const std::string path =
         WritePage(c, c.bilevel ? text : photo, w, h,
                   (dir / (std::string("p") + std::to_string(c.compression) + "_" +
@@ -266,15 +273,18 @@ void BenchExtracting(const fs::path& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) gSmoke |= std::strcmp(argv[i], "--smoke") == 0;
+  for (int i = 1; i < argc; ++i) {
+    gSmoke |= std::strcmp(argv[i], "--smoke") == 0;
+    if (std::strncmp(argv[i], "--only=", 7) == 0) gOnly = argv[i] + 7;
+  }
   TIFFSetWarningHandler(nullptr);
   InstallDefaultLzwRoutines();
   const fs::path dir =
       fs::temp_directory_path() / ("folivo_bench_tiff_" + std::to_string(getpid()));
   fs::create_directories(dir);
   BenchDecoding(dir);
-  BenchCounting(dir);
-  BenchExtracting(dir);
+  if (Selected("counting")) BenchCounting(dir);
+  if (Selected("extracting")) BenchExtracting(dir);
   fs::remove_all(dir);
   return 0;
 }
