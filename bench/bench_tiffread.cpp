@@ -250,13 +250,19 @@ void BenchExtracting(const fs::path& dir) {
   fs::create_directories(dir / "ours");
   fs::create_directories(dir / "peer");
   const int runs = gSmoke ? 1 : 5;
-  const double ours = Seconds(
+  std::vector<int> all;
+  std::vector<std::string> targets;
+  for (int p = 0; p < pages; ++p) {
+    char name[32];
+    std::snprintf(name, sizeof name, "hundred_%04d.tif", p + 1);
+    all.push_back(p);
+    targets.push_back((dir / "ours" / name).string());
+  }
+  // What split does: every page from one open source.
+  const double ours = Seconds([&] { ExtractTiffPages(source, all, targets); }, runs);
+  const double onePerCall = Seconds(
       [&] {
-        for (int p = 0; p < pages; ++p) {
-          char name[32];
-          std::snprintf(name, sizeof name, "hundred_%04d.tif", p + 1);
-          ExtractTiffPage(source, (dir / "ours" / name).string(), p);
-        }
+        for (int p = 0; p < pages; ++p) ExtractTiffPage(source, targets[p], p);
       },
       runs);
   const std::string cmd = "tiffsplit " + source + " " + (dir / "peer" / "x").string();
@@ -266,8 +272,11 @@ void BenchExtracting(const fs::path& dir) {
     return;
   }
   const double peer = Seconds([&] { (void)!std::system(cmd.c_str()); }, runs);
-  std::printf("extracting %d G4 pages: ours %.2f ms, tiffsplit %.2f ms, ratio %.2f\n", pages,
-              ours * 1e3, peer * 1e3, peer / ours);
+  std::printf(
+      "extracting %d G4 pages (ExtractTiffPages): ours %.2f ms, tiffsplit %.2f ms, ratio %.2f\n",
+      pages, ours * 1e3, peer * 1e3, peer / ours);
+  std::printf("  one ExtractTiffPage call per page: %.2f ms, ratio %.2f\n", onePerCall * 1e3,
+              peer / onePerCall);
 }
 
 }  // namespace

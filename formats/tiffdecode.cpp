@@ -699,6 +699,18 @@ class TRowPipeline {
     expanded_.assign(planes, std::vector<uint8_t>(std::max(samplesBytes, rowBytes_ * 2) + 16));
     if (planes > 1) interleaved_.resize(samplesBytes + 16);
     inflated_.assign(planes, {});
+    // PackBits rows whose samples are the bitmap's bytes (up to an in-place
+    // pass) are decoded straight into the bitmap row.
+    if (v.Compression == 32773 && planes == 1) {
+      if (conv_.fn == ConvertBilevel)
+        inPlace_ = conv_.xorMask ? TInPlace::Invert : TInPlace::Nothing;
+      else if (conv_.fn == ConvertRgbToBgr && s == 3)
+        inPlace_ = TInPlace::SwapRedBlue;
+      else if (conv_.fn == ConvertIndexTo8 && s == 1 && b == 8)
+        inPlace_ = TInPlace::Nothing;
+      else if (conv_.fn == ConvertGrayTo8 && s == 1 && b == 8)
+        inPlace_ = TInPlace::Lut;
+    }
     return true;
   }
 
@@ -724,6 +736,8 @@ class TRowPipeline {
   // Decodes the next row of every plane and stores it into dst at dstX,
   // storeWidth pixels. Returns the codec's status.
   TRowStatus NextRow(TCodecState* states, uint8_t* dst, int dstX, int storeWidth, uint8_t* alpha) {
+    if (inPlace_ != TInPlace::No && dstX == 0 && storeWidth == widthPx_)
+      return PackBitsIntoRow(states[0], dst);
     const uint8_t* samples = nullptr;
     for (int p = 0; p < planes_; ++p) {
       const uint8_t* row = nullptr;
@@ -801,6 +815,31 @@ class TRowPipeline {
     }
   }
 
+  // The pass a row decoded into the bitmap still needs.
+  enum class TInPlace : uint8_t { No, Nothing, Invert, SwapRedBlue, Lut };
+
+  TRowStatus PackBitsIntoRow(TCodecState& st, uint8_t* dst) {
+    ++st.row;
+    if (st.pos >= st.size) return TRowStatus::End;
+    const size_t got = PackBitsDecodeRow(st.data, st.size, st.pos, dst, rowBytes_);
+    if (got < rowBytes_) std::memset(dst + got, 0, rowBytes_ - got);
+    switch (inPlace_) {
+      case TInPlace::Invert:
+        for (size_t i = 0; i < rowBytes_; ++i) dst[i] = static_cast<uint8_t>(~dst[i]);
+        break;
+      case TInPlace::SwapRedBlue:
+        SwapRedBlue(dst, dst, widthPx_);
+        break;
+      case TInPlace::Lut:
+        for (size_t i = 0; i < rowBytes_; ++i) dst[i] = conv_.lut[dst[i]];
+        break;
+      default:
+        break;
+    }
+    return TRowStatus::Ok;
+  }
+
+  TInPlace inPlace_ = TInPlace::No;
   const TTIFFVars* vars_ = nullptr;
   const TCodecEntry* codec_ = nullptr;
   TConverter conv_;

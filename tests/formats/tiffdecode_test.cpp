@@ -297,9 +297,14 @@ TEST(TiffDecodeNative, KeepsTheFileSamples) {
   rgb48.samples = 3;
   rgb48.photometric = 2;
   gray8.photometric = 0;
+  // PackBits rows of these formats are decoded into the bitmap row itself.
+  TTiffPageSpec gray8Packbits = gray8, palettePackbits = palette;
+  gray8Packbits.compression = palettePackbits.compression = 32773;
   const TNative cases[] = {{"gray8_white_is_zero", gray8, ie8g},
+                           {"gray8_white_is_zero_packbits", gray8Packbits, ie8g},
                            {"gray16", gray16, ie16g},
                            {"palette8", palette, ie8p},
+                           {"palette8_packbits", palettePackbits, ie8p},
                            {"cmyk8", cmyk, ieCMYK},
                            {"rgb48", rgb48, ieRGB48}};
   for (const TNative& n : cases) {
