@@ -704,8 +704,6 @@ class TRowPipeline {
     if (v.Compression == 32773 && planes == 1) {
       if (conv_.fn == ConvertBilevel)
         inPlace_ = conv_.xorMask ? TInPlace::Invert : TInPlace::Nothing;
-      else if (conv_.fn == ConvertRgbToBgr && s == 3)
-        inPlace_ = TInPlace::SwapRedBlue;
       else if (conv_.fn == ConvertIndexTo8 && s == 1 && b == 8)
         inPlace_ = TInPlace::Nothing;
       else if (conv_.fn == ConvertGrayTo8 && s == 1 && b == 8)
@@ -816,7 +814,9 @@ class TRowPipeline {
   }
 
   // The pass a row decoded into the bitmap still needs.
-  enum class TInPlace : uint8_t { No, Nothing, Invert, SwapRedBlue, Lut };
+  // (RGB stays on the scratch row: swapping red and blue in place stalls on
+  // the overlapping 16-byte steps.)
+  enum class TInPlace : uint8_t { No, Nothing, Invert, Lut };
 
   TRowStatus PackBitsIntoRow(TCodecState& st, uint8_t* dst) {
     ++st.row;
@@ -826,9 +826,6 @@ class TRowPipeline {
     switch (inPlace_) {
       case TInPlace::Invert:
         for (size_t i = 0; i < rowBytes_; ++i) dst[i] = static_cast<uint8_t>(~dst[i]);
-        break;
-      case TInPlace::SwapRedBlue:
-        SwapRedBlue(dst, dst, widthPx_);
         break;
       case TInPlace::Lut:
         for (size_t i = 0; i < rowBytes_; ++i) dst[i] = conv_.lut[dst[i]];
