@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "formats/bitmap.h"
@@ -130,13 +131,17 @@ int RunSplit(const std::vector<std::string>& args, std::ostream& out, std::ostre
     err << "error: " << args[0] << ": no TIFF pages\n";
     return 1;
   }
+  std::vector<int> pages(static_cast<size_t>(n));
+  std::vector<std::string> targets(pages.size());
   for (int i = 0; i < n; ++i) {
-    const std::string target = SplitOutputName(args[1], args[0], i);
-    if (!ExtractTiffPage(args[0], target, i)) {
-      err << "error: " << args[0] << ": page " << i << " cannot be copied\n";
-      return 1;
-    }
-    out << target << '\n';
+    pages[i] = i;
+    targets[i] = SplitOutputName(args[1], args[0], i);
+  }
+  const size_t written = ExtractTiffPages(args[0], pages, targets);
+  for (size_t i = 0; i < written; ++i) out << targets[i] << '\n';
+  if (written < pages.size()) {
+    err << "error: " << args[0] << ": page " << written << " cannot be copied\n";
+    return 1;
   }
   return 0;
 }

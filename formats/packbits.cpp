@@ -59,6 +59,38 @@ void PackBitsEncodeRow(const uint8_t* row, size_t count, TStream& stream) {
   stream.Write(out.data(), static_cast<size_t>(put - out.data()));
 }
 
+namespace {
+
+// Copies and fills of up to 128 bytes in 16-byte blocks, the last block
+// overlapping the one before, so that nothing outside [0, n) is read or
+// written: a library call per packet costs more than the packet.
+inline void CopyPacket(uint8_t* d, const uint8_t* s, size_t n) {
+  if (n >= 16) {
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) __builtin_memcpy(d + i, s + i, 16);
+    if (i < n) __builtin_memcpy(d + n - 16, s + n - 16, 16);
+  } else if (n >= 8) {
+    __builtin_memcpy(d, s, 8);
+    __builtin_memcpy(d + n - 8, s + n - 8, 8);
+  } else {
+    for (size_t i = 0; i < n; ++i) d[i] = s[i];
+  }
+}
+
+inline void FillPacket(uint8_t* d, uint8_t value, size_t n) {
+  if (n >= 16) {
+    uint8_t block[16];
+    __builtin_memset(block, value, 16);
+    size_t i = 0;
+    for (; i + 16 <= n; i += 16) __builtin_memcpy(d + i, block, 16);
+    if (i < n) __builtin_memcpy(d + n - 16, block, 16);
+  } else {
+    for (size_t i = 0; i < n; ++i) d[i] = value;
+  }
+}
+
+}  // namespace
+
 size_t PackBitsDecodeRow(const uint8_t* src, size_t srcLength, size_t& srcPos, uint8_t* dst,
                          size_t dstLength) {
   size_t produced = 0;
@@ -68,13 +100,13 @@ size_t PackBitsDecodeRow(const uint8_t* src, size_t srcLength, size_t& srcPos, u
     if (control >= 0) {
       const size_t length = std::min<size_t>(control + 1, srcLength - pos);
       const size_t kept = std::min(length, dstLength - produced);
-      std::memcpy(dst + produced, src + pos, kept);
+      CopyPacket(dst + produced, src + pos, kept);
       produced += kept;
       pos += length;
     } else if (control != -128) {
       if (pos >= srcLength) break;
       const size_t kept = std::min<size_t>(1 - control, dstLength - produced);
-      std::memset(dst + produced, src[pos++], kept);
+      FillPacket(dst + produced, src[pos++], kept);
       produced += kept;
     }
   }

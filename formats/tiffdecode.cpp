@@ -18,6 +18,7 @@
 #include <cstring>
 
 #include <jpeglib.h>
+#include <libdeflate.h>
 
 #include "formats/stream.h"
 #include "formats/tiffreader.h"
@@ -110,6 +111,36 @@ bool ReadChunk(const TTIFFVars& v, const TChunkTable& t, size_t i, std::vector<u
   return !buffer.empty();
 }
 
+// A chunk's bytes: inside the stream's own memory when it has any, else
+// read into own.
+struct TChunkBytes {
+  const uint8_t* data = nullptr;
+  size_t size = 0;
+  std::vector<uint8_t> own;
+};
+
+// Like ReadChunk, without a copy when the stream is in memory and the bytes
+// are only read (writable asks for a copy the caller may change).
+bool FetchChunk(const TTIFFVars& v, const TChunkTable& t, size_t i, TChunkBytes& chunk,
+                uint64_t& budget, bool writable) {
+  auto* memory = writable ? nullptr : dynamic_cast<TMemoryStream*>(v.Stream);
+  if (!memory || memory->Size() != v.StreamSize) {
+    const bool ok = ReadChunk(v, t, i, chunk.own, budget);
+    chunk.data = chunk.own.data();
+    chunk.size = chunk.own.size();
+    return ok;
+  }
+  const uint64_t n = ChunkSize(v, t, i);
+  if (n == 0 || n > budget) {
+    budget = n > budget ? 0 : budget;
+    return false;
+  }
+  budget -= n;
+  chunk.data = memory->Bytes().data() + v.Base + (*t.offsets)[i];
+  chunk.size = static_cast<size_t>(n);
+  return true;
+}
+
 uint64_t ReadBudget(const TTIFFVars& v) {
   return 8 * v.StreamSize + (16u << 20);
 }
@@ -121,7 +152,7 @@ enum class TRowStatus { Ok, End, Corrupt };
 
 struct TCodecState {
   const TTIFFVars* vars = nullptr;
-  uint8_t* data = nullptr;
+  const uint8_t* data = nullptr;
   size_t size = 0;
   size_t pos = 0;
   size_t rowBytes = 0;
@@ -131,7 +162,7 @@ struct TCodecState {
   uint64_t bitPos = 0;
   std::vector<uint8_t> reference;
   TLzwDecodeState* lzw = nullptr;
-  std::vector<uint8_t> inflated;
+  std::vector<uint8_t>* inflated = nullptr;  // the pipeline's, reused for every chunk
   size_t inflatedRows = 0;
   bool inflateDone = false;
 
@@ -143,18 +174,18 @@ struct TCodecState {
   }
 };
 
-// row receives the decoded row: into scratch (rowBytes + 8 bytes) or into the
-// chunk's own bytes, which the caller may then change in place.
-using TRowDecompressor = TRowStatus (*)(TCodecState& st, uint8_t* scratch, uint8_t*& row);
+// row receives the decoded row: in scratch (rowBytes + 8 bytes) or in bytes
+// the codec holds, which stay unchanged.
+using TRowDecompressor = TRowStatus (*)(TCodecState& st, uint8_t* scratch, const uint8_t*& row);
 
-TRowStatus DecompressNone(TCodecState& st, uint8_t*, uint8_t*& row) {
+TRowStatus DecompressNone(TCodecState& st, uint8_t*, const uint8_t*& row) {
   if (st.pos >= st.size || st.size - st.pos < st.rowBytes) return TRowStatus::End;
   row = st.data + st.pos;
   st.pos += st.rowBytes;
   return TRowStatus::Ok;
 }
 
-TRowStatus DecompressPackBits(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
+TRowStatus DecompressPackBits(TCodecState& st, uint8_t* scratch, const uint8_t*& row) {
   if (st.pos >= st.size) return TRowStatus::End;
   const size_t got = PackBitsDecodeRow(st.data, st.size, st.pos, scratch, st.rowBytes);
   if (got < st.rowBytes) std::memset(scratch + got, 0, st.rowBytes - got);
@@ -162,27 +193,52 @@ TRowStatus DecompressPackBits(TCodecState& st, uint8_t* scratch, uint8_t*& row) 
   return TRowStatus::Ok;
 }
 
-TRowStatus DecompressDeflate(TCodecState& st, uint8_t*, uint8_t*& row) {
+struct TDeflateFree {
+  void operator()(libdeflate_decompressor* d) const { libdeflate_free_decompressor(d); }
+};
+
+libdeflate_decompressor* ThreadDecompressor() {
+  thread_local std::unique_ptr<libdeflate_decompressor, TDeflateFree> d(
+      libdeflate_alloc_decompressor());
+  return d.get();
+}
+
+}  // namespace
+
+size_t InflateTiffChunk(const uint8_t* data, size_t size, uint8_t* out, size_t outSize) {
+  size_t got = 0;
+  libdeflate_decompressor* d = ThreadDecompressor();
+  // The one-shot decoder only takes whole, sound streams that fit; zlib's
+  // inflate keeps the bytes before a fault, so it redoes everything else.
+  if (d && libdeflate_zlib_decompress(d, data, size, out, outSize, &got) == LIBDEFLATE_SUCCESS)
+    return got;
+  z_stream z{};
+  if (inflateInit(&z) != Z_OK) return 0;
+  z.next_in = const_cast<uint8_t*>(data);
+  z.avail_in = static_cast<uInt>(std::min<size_t>(size, UINT32_MAX));
+  z.next_out = out;
+  z.avail_out = static_cast<uInt>(std::min<size_t>(outSize, UINT32_MAX));
+  inflate(&z, Z_FINISH);
+  got = z.total_out;
+  inflateEnd(&z);
+  return got;
+}
+
+namespace {
+
+TRowStatus DecompressDeflate(TCodecState& st, uint8_t*, const uint8_t*& row) {
   if (!st.inflateDone) {
     st.inflateDone = true;
-    st.inflated.resize(st.rowBytes * static_cast<size_t>(st.rowsInChunk));
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return TRowStatus::Corrupt;
-    z.next_in = st.data;
-    z.avail_in = static_cast<uInt>(std::min<size_t>(st.size, UINT32_MAX));
-    z.next_out = st.inflated.data();
-    z.avail_out = static_cast<uInt>(std::min<size_t>(st.inflated.size(), UINT32_MAX));
-    // Corrupt data keeps the rows inflated before the fault.
-    inflate(&z, Z_FINISH);
-    st.inflatedRows = z.total_out / st.rowBytes;
-    inflateEnd(&z);
+    st.inflated->resize(st.rowBytes * static_cast<size_t>(st.rowsInChunk));
+    st.inflatedRows =
+        InflateTiffChunk(st.data, st.size, st.inflated->data(), st.inflated->size()) / st.rowBytes;
   }
   if (static_cast<size_t>(st.row) >= st.inflatedRows) return TRowStatus::End;
-  row = st.inflated.data() + static_cast<size_t>(st.row) * st.rowBytes;
+  row = st.inflated->data() + static_cast<size_t>(st.row) * st.rowBytes;
   return TRowStatus::Ok;
 }
 
-TRowStatus DecompressLzw(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
+TRowStatus DecompressLzw(TCodecState& st, uint8_t* scratch, const uint8_t*& row) {
   const uint8_t* out = st.vars->Lzw(st.data, st.size, static_cast<int>(st.rowBytes), st.lzw);
   if (!out) return TRowStatus::Corrupt;
   // Our own routine tells when the code stream has ended; rows after that
@@ -194,7 +250,7 @@ TRowStatus DecompressLzw(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
 }
 
 // The CCITT decoders never fail; a row that consumes nothing ends the strip.
-TRowStatus DecompressMh(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
+TRowStatus DecompressMh(TCodecState& st, uint8_t* scratch, const uint8_t*& row) {
   if (st.pos >= st.size) return TRowStatus::End;
   const size_t used = DecodeMhRow(scratch, st.data + st.pos, st.size - st.pos,
                                   static_cast<int>(st.vars->FillOrder), st.widthPx);
@@ -204,7 +260,7 @@ TRowStatus DecompressMh(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   return TRowStatus::Ok;
 }
 
-TRowStatus DecompressG3(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
+TRowStatus DecompressG3(TCodecState& st, uint8_t* scratch, const uint8_t*& row) {
   if (st.bitPos >= uint64_t{st.size} * 8) return TRowStatus::End;
   const int fill = static_cast<int>(st.vars->FillOrder);
   const uint64_t next = (st.vars->T4Options & 1)
@@ -217,7 +273,7 @@ TRowStatus DecompressG3(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
   return TRowStatus::Ok;
 }
 
-TRowStatus DecompressG4(TCodecState& st, uint8_t* scratch, uint8_t*& row) {
+TRowStatus DecompressG4(TCodecState& st, uint8_t* scratch, const uint8_t*& row) {
   if (st.bitPos >= uint64_t{st.size} * 8) return TRowStatus::End;
   const uint64_t next =
       DecodeRow2D(scratch, st.data, st.size, (st.vars->T4Options & 4) != 0,
@@ -333,16 +389,31 @@ void ConvertGray16To16(const TConverter& c, const uint8_t* src, int widthPx, uin
   }
 }
 
-// RGB to BGR, 16 bytes a step where the processor has byte shuffles.
+// RGB to BGR, 16 pixels (three 16-byte blocks) a step where the processor
+// has byte shuffles. Each block of output takes its bytes from at most three
+// input blocks; Z marks a byte another block supplies.
 __attribute__((target("ssse3"))) void SwapRedBlueSsse3(const uint8_t* src, uint8_t* d,
                                                        int widthPx) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  constexpr char Z = static_cast<char>(0x80);
+  const __m128i m0 = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, Z);
+  const __m128i m0b = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 1);
+  const __m128i m1a = _mm_setr_epi8(Z, 15, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z);
+  const __m128i m1 = _mm_setr_epi8(0, Z, 4, 3, 2, 7, 6, 5, 10, 9, 8, 13, 12, 11, Z, 15);
+  const __m128i m1c = _mm_setr_epi8(Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, 0, Z);
+  const __m128i m2b = _mm_setr_epi8(14, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z, Z);
+  const __m128i m2 = _mm_setr_epi8(Z, 3, 2, 1, 6, 5, 4, 9, 8, 7, 12, 11, 10, 15, 14, 13);
   int x = 0;
-  // Each step converts 5 pixels, reading and writing 16 bytes.
-  for (; x + 6 <= widthPx; x += 5, src += 15, d += 15) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-    // The sixteenth byte is rewritten by the next step or the tail.
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), _mm_shuffle_epi8(v, order));
+  for (; x + 16 <= widthPx; x += 16, src += 48, d += 48) {
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16));
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 32));
+    const __m128i o0 = _mm_or_si128(_mm_shuffle_epi8(a, m0), _mm_shuffle_epi8(b, m0b));
+    const __m128i o1 = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(a, m1a), _mm_shuffle_epi8(b, m1)),
+                                    _mm_shuffle_epi8(c, m1c));
+    const __m128i o2 = _mm_or_si128(_mm_shuffle_epi8(b, m2b), _mm_shuffle_epi8(c, m2));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d), o0);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 16), o1);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(d + 32), o2);
   }
   for (; x < widthPx; ++x, src += 3, d += 3) {
     const uint8_t r = src[0], g = src[1], b = src[2];
@@ -642,18 +713,33 @@ class TRowPipeline {
     const size_t samplesBytes = static_cast<size_t>(widthPx) * v.SamplesPerPixel * (b > 8 ? 2 : 1);
     expanded_.assign(planes, std::vector<uint8_t>(std::max(samplesBytes, rowBytes_ * 2) + 16));
     if (planes > 1) interleaved_.resize(samplesBytes + 16);
+    inflated_.assign(planes, {});
+    // PackBits rows whose samples are the bitmap's bytes (up to an in-place
+    // pass) are decoded straight into the bitmap row.
+    if (v.Compression == 32773 && planes == 1) {
+      if (conv_.fn == ConvertBilevel)
+        inPlace_ = conv_.xorMask ? TInPlace::Invert : TInPlace::Nothing;
+      else if (conv_.fn == ConvertIndexTo8 && s == 1 && b == 8)
+        inPlace_ = TInPlace::Nothing;
+      else if (conv_.fn == ConvertGrayTo8 && s == 1 && b == 8)
+        inPlace_ = TInPlace::Lut;
+    }
     return true;
   }
 
   size_t RowBytes() const { return rowBytes_; }
   bool FillOrderInCodec() const { return codec_->fillOrderInCodec; }
 
-  void InitState(TCodecState& st, std::vector<uint8_t>& data, int rows) const {
-    if (vars_->FillOrder == 2 && !codec_->fillOrderInCodec)
-      for (uint8_t& byte : data) byte = gReverseBits[byte];
+  // Whether chunks must be handed over as a copy the pipeline may change.
+  bool ChangesChunks() const { return vars_->FillOrder == 2 && !codec_->fillOrderInCodec; }
+
+  void InitState(TCodecState& st, TChunkBytes& chunk, int rows, int plane) {
+    if (ChangesChunks())
+      for (uint8_t& byte : chunk.own) byte = gReverseBits[byte];
     st.vars = vars_;
-    st.data = data.data();
-    st.size = data.size();
+    st.data = chunk.data;
+    st.size = chunk.size;
+    st.inflated = &inflated_[plane];
     st.rowBytes = rowBytes_;
     st.widthPx = widthPx_;
     st.rowsInChunk = rows;
@@ -663,9 +749,11 @@ class TRowPipeline {
   // Decodes the next row of every plane and stores it into dst at dstX,
   // storeWidth pixels. Returns the codec's status.
   TRowStatus NextRow(TCodecState* states, uint8_t* dst, int dstX, int storeWidth, uint8_t* alpha) {
+    if (inPlace_ != TInPlace::No && dstX == 0 && storeWidth == widthPx_)
+      return PackBitsIntoRow(states[0], dst);
     const uint8_t* samples = nullptr;
     for (int p = 0; p < planes_; ++p) {
-      uint8_t* row = nullptr;
+      const uint8_t* row = nullptr;
       const TRowStatus status = codec_->decompress(states[p], scratch_[p].data(), row);
       ++states[p].row;
       if (status != TRowStatus::Ok) return status;
@@ -679,7 +767,7 @@ class TRowPipeline {
 
  private:
   // Expands, swaps and un-predicts one decoded row; returns the samples.
-  const uint8_t* PrepareSamples(uint8_t* row, int plane) {
+  const uint8_t* PrepareSamples(const uint8_t* row, int plane) {
     const uint32_t b = vars_->BitsPerSample;
     const int count = widthPx_ * samplesPerPixel_;
     const bool predict =
@@ -687,11 +775,10 @@ class TRowPipeline {
         (vars_->Compression == 5 || vars_->Compression == 8 || vars_->Compression == 32946);
     if (b == 8) {
       if (predict) {
-        if (row != scratch_[plane].data()) {
-          std::memcpy(scratch_[plane].data(), row, rowBytes_);
-          row = scratch_[plane].data();
-        }
-        PredictorDecodeRow8(row, widthPx_, samplesPerPixel_);
+        uint8_t* own = scratch_[plane].data();
+        if (row != own) std::memcpy(own, row, rowBytes_);
+        PredictorDecodeRow8(own, widthPx_, samplesPerPixel_);
+        return own;
       }
       return row;
     }
@@ -741,6 +828,30 @@ class TRowPipeline {
     }
   }
 
+  // The pass a row decoded into the bitmap still needs.
+  // (RGB stays on the scratch row: swapping red and blue in place stalls on
+  // the overlapping 16-byte steps.)
+  enum class TInPlace : uint8_t { No, Nothing, Invert, Lut };
+
+  TRowStatus PackBitsIntoRow(TCodecState& st, uint8_t* dst) {
+    ++st.row;
+    if (st.pos >= st.size) return TRowStatus::End;
+    const size_t got = PackBitsDecodeRow(st.data, st.size, st.pos, dst, rowBytes_);
+    if (got < rowBytes_) std::memset(dst + got, 0, rowBytes_ - got);
+    switch (inPlace_) {
+      case TInPlace::Invert:
+        for (size_t i = 0; i < rowBytes_; ++i) dst[i] = static_cast<uint8_t>(~dst[i]);
+        break;
+      case TInPlace::Lut:
+        for (size_t i = 0; i < rowBytes_; ++i) dst[i] = conv_.lut[dst[i]];
+        break;
+      default:
+        break;
+    }
+    return TRowStatus::Ok;
+  }
+
+  TInPlace inPlace_ = TInPlace::No;
   const TTIFFVars* vars_ = nullptr;
   const TCodecEntry* codec_ = nullptr;
   TConverter conv_;
@@ -752,6 +863,7 @@ class TRowPipeline {
   std::vector<std::vector<uint8_t>> scratch_;
   std::vector<std::vector<uint8_t>> expanded_;
   std::vector<uint8_t> interleaved_;
+  std::vector<std::vector<uint8_t>> inflated_;
 };
 
 // ---------------------------------------------------------------------------
@@ -984,7 +1096,7 @@ void DecodeTiffStrips(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progre
   progress.RowStep = 100.0 / H;
   progress.StripStep = strips ? 100.0 / static_cast<double>(strips) : 0;
   progress.Done = 0;
-  std::vector<std::vector<uint8_t>> data(planes);
+  std::vector<TChunkBytes> data(planes);
   // Rows the data does not reach are cleared afterwards, not every row before.
   std::vector<uint8_t> rowDone(static_cast<size_t>(H), 0);
   const size_t usedBytes = (static_cast<size_t>(W) * bitmap.BitCount() + 7) / 8;
@@ -995,13 +1107,14 @@ void DecodeTiffStrips(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progre
     const int rows = static_cast<int>(std::min<uint64_t>(rps, H - first));
     bool have = true;
     for (int p = 0; p < planes; ++p) {
-      if (!ReadChunk(v, table, p * perPlane + i, data[p], budget)) have = false;
+      if (!FetchChunk(v, table, p * perPlane + i, data[p], budget, pipe.ChangesChunks()))
+        have = false;
     }
     if (!have) {
       if (budget == 0) progress.Abort();
       continue;
     }
-    for (int p = 0; p < planes; ++p) pipe.InitState(states[p], data[p], rows);
+    for (int p = 0; p < planes; ++p) pipe.InitState(states[p], data[p], rows, p);
     for (int r = 0; r < rows && !progress.Aborting(); ++r) {
       const int y = first + r;
       const TRowStatus st =
@@ -1044,12 +1157,12 @@ void DecodeTiffTiles(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progres
   TIEBitmap* alpha = AlphaFor(v);
   progress.RowStep = 100.0 / (static_cast<double>(H) * static_cast<double>(across));
   progress.Done = 0;
-  std::vector<uint8_t> data;
+  TChunkBytes data;
   for (size_t i = 0; i < tiles && !progress.Aborting(); ++i) {
     const int x = static_cast<int>((i % across) * tw);
     const int y = static_cast<int>((i / across) * v.TileLength);
     if (y >= H) continue;
-    if (!ReadChunk(v, table, i, data, budget)) {
+    if (!FetchChunk(v, table, i, data, budget, pipe.ChangesChunks())) {
       if (budget == 0) progress.Abort();
       continue;
     }
@@ -1057,7 +1170,7 @@ void DecodeTiffTiles(const TTIFFVars& v, TIEBitmap& bitmap, TIOProgress& progres
     const int rows = static_cast<int>(std::min<uint64_t>(v.TileLength, H - y));
     const int storeWidth = std::min(tw, W - x);
     TCodecState st;
-    pipe.InitState(st, data, rows);
+    pipe.InitState(st, data, rows, 0);
     for (int r = 0; r < rows && !progress.Aborting(); ++r) {
       const TRowStatus status =
           pipe.NextRow(&st, bitmap.GetScanline(y + r), x, storeWidth, AlphaRow(alpha, y + r));

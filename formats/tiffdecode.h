@@ -27,6 +27,11 @@ void DecodeTiffTiles(const TTIFFVars& vars, TIEBitmap& bitmap, TIOProgress& prog
 // as ie24RGB and decodes it.
 void DecodeOldJpeg(const TTIFFVars& vars, TIEBitmap& bitmap, TIOProgress& progress);
 
+// Inflates one Deflate (zlib-wrapped) chunk into out; returns the bytes
+// produced, at most outSize. A corrupt or truncated stream gives the bytes
+// that came before the fault.
+size_t InflateTiffChunk(const uint8_t* data, size_t size, uint8_t* out, size_t outSize);
+
 // JPEG through libjpeg. What the decoder is to produce.
 enum class TJpegOutput : uint8_t { Gray, Bgr, Rgb, Cmyk };
 // Called for each decoded row: row index, the row's samples, pixels in it.

@@ -270,36 +270,59 @@ int CountTiffPages(const std::string& fileName) {
   return CountTiffPages(stream);
 }
 
-bool ExtractTiffPage(TStream& source, TStream& target, int index) {
-  uint8_t head[4];
-  source.Seek(0);
-  if (source.Read(head, 4) != 4 ||
-      !((head[0] == 'I' && head[1] == 'I') || (head[0] == 'M' && head[1] == 'M')))
-    return true;
-  const bool big = head[0] == 'M';
-  TOrderedWriter out(target, big);
-  target.Write(head, 4);
-  const uint64_t placeholder = target.Position();
-  out.U32(0);
+namespace {
 
-  TTiffTagReader reader(source, 0, big);
+// Sources up to this size are read into memory in one go for extraction.
+constexpr uint64_t kWholeSourceBytes = 256ull << 20;
+
+// The main chain of a source, walked once: byte order and IFD offsets.
+struct TChain {
+  bool tiff = false;
+  uint8_t head[4] = {};
+  std::vector<uint32_t> offsets;
+};
+
+TChain WalkChain(TStream& source) {
+  TChain chain;
+  source.Seek(0);
+  if (source.Read(chain.head, 4) != 4 || !((chain.head[0] == 'I' && chain.head[1] == 'I') ||
+                                           (chain.head[0] == 'M' && chain.head[1] == 'M')))
+    return chain;
+  chain.tiff = true;
+  TTiffTagReader reader(source, 0, chain.head[0] == 'M');
   uint8_t buf[4];
   uint32_t offset = reader.ReadAt(4, buf, 4) ? reader.U32(buf) : 0;
   uint32_t previous = 0;
   std::unordered_set<uint32_t> visited;
-  for (int n = 0; offset != 0 && offset != previous && visited.insert(offset).second; ++n) {
-    TTiffDirectory dir;
+  while (offset != 0 && offset != previous && visited.insert(offset).second) {
     if (!reader.ReadAt(offset, buf, 2)) break;
     const uint16_t count = reader.U16(buf);
-    if (n == index) {
-      if (!ReadTiffDirectory(reader, offset, dir)) break;
-      return WritePage(reader, dir, target, out, placeholder);
-    }
+    chain.offsets.push_back(offset);
     previous = offset;
     offset =
         reader.ReadAt(uint64_t{offset} + 2 + uint64_t{count} * 12, buf, 4) ? reader.U32(buf) : 0;
   }
-  return true;
+  return chain;
+}
+
+bool ExtractFromChain(TStream& source, const TChain& chain, TStream& target, int index) {
+  if (!chain.tiff) return true;
+  const bool big = chain.head[0] == 'M';
+  TOrderedWriter out(target, big);
+  target.Write(chain.head, 4);
+  const uint64_t placeholder = target.Position();
+  out.U32(0);
+  if (index < 0 || static_cast<size_t>(index) >= chain.offsets.size()) return true;
+  TTiffTagReader reader(source, 0, big);
+  TTiffDirectory dir;
+  if (!ReadTiffDirectory(reader, chain.offsets[index], dir)) return true;
+  return WritePage(reader, dir, target, out, placeholder);
+}
+
+}  // namespace
+
+bool ExtractTiffPage(TStream& source, TStream& target, int index) {
+  return ExtractFromChain(source, WalkChain(source), target, index);
 }
 
 bool ExtractTiffPage(const std::string& sourceFile, const std::string& targetFile, int index) {
@@ -308,6 +331,37 @@ bool ExtractTiffPage(const std::string& sourceFile, const std::string& targetFil
   if (!ExtractTiffPage(source, target, index)) return false;
   WriteBytesReplacing(targetFile, target.Bytes());
   return true;
+}
+
+size_t ExtractTiffPages(TStream& source, const std::vector<int>& pages,
+                        const std::vector<TStream*>& targets) {
+  const TChain chain = WalkChain(source);
+  const size_t n = std::min(pages.size(), targets.size());
+  for (size_t k = 0; k < n; ++k)
+    if (!ExtractFromChain(source, chain, *targets[k], pages[k])) return k;
+  return n;
+}
+
+size_t ExtractTiffPages(const std::string& sourceFile, const std::vector<int>& pages,
+                        const std::vector<std::string>& targetFiles) {
+  TFileStream file(sourceFile, TFileStream::TMode::Read);
+  // Many small reads all over the file: from memory they cost no system calls.
+  TMemoryStream memory;
+  TStream* source = &file;
+  const uint64_t size = file.Size();
+  if (size <= kWholeSourceBytes) {
+    memory.Bytes().resize(static_cast<size_t>(size));
+    file.Seek(0);
+    if (file.Read(memory.Bytes().data(), memory.Bytes().size()) == size) source = &memory;
+  }
+  const TChain chain = WalkChain(*source);
+  const size_t n = std::min(pages.size(), targetFiles.size());
+  for (size_t k = 0; k < n; ++k) {
+    TMemoryStream target;
+    if (!ExtractFromChain(*source, chain, target, pages[k])) return k;
+    WriteBytesReplacing(targetFiles[k], target.Bytes());
+  }
+  return n;
 }
 
 bool IsTiffStream(TStream& stream) {

@@ -3,7 +3,9 @@
 // without decoding it, and recognise TIFF and camera raw streams.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <vector>
 
 #include "formats/params.h"
 
@@ -34,6 +36,18 @@ int CountTiffPages(TStream& stream);
 // TFileError when a file cannot be opened or written.
 bool ExtractTiffPage(const std::string& sourceFile, const std::string& targetFile, int index);
 bool ExtractTiffPage(TStream& source, TStream& target, int index);
+
+// ExtractTiffPage of page pages[k] into targets[k] for every k, from one
+// walk of the chain (files: one open, and a source up to 256 MiB read in one
+// go). Stops at the first page whose structure is unusable (no file is left
+// for it; a stream keeps what was written, as with ExtractTiffPage); returns
+// the number of targets written before it (all of them on success). Extra pages or targets beyond
+// the shorter list are ignored. Throws TFileError like ExtractTiffPage; targets written before
+// stay.
+size_t ExtractTiffPages(TStream& source, const std::vector<int>& pages,
+                        const std::vector<TStream*>& targets);
+size_t ExtractTiffPages(const std::string& sourceFile, const std::vector<int>& pages,
+                        const std::vector<std::string>& targetFiles);
 
 // Whether stream holds a TIFF whose first IFD has ImageWidth and ImageLength.
 // The position is restored.

@@ -7,6 +7,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <random>
+
+#include <zlib.h>
 
 #include "formats/stream.h"
 #include "formats/tiffreader.h"
@@ -229,6 +232,21 @@ TEST_P(TLibtiffCrossCheck, DecodesLikeTheSamplesAndLikeLibtiff) {
   ASSERT_EQ(b.Height(), static_cast<int>(c.spec.height));
   EXPECT_EQ(b.PixelFormat(), c.spec.bits == 1 && c.spec.photometric != 3 ? ie1g : ie24RGB);
 
+  // Chunks read in place from a memory stream decode like chunks copied out.
+  {
+    TMemoryStream memory(file);
+    TIEBitmap inPlace;
+    TIOParamsVals params;
+    TIOProgress progress;
+    int pages = 0;
+    ReadTiffStream(&inPlace, memory, pages, false, false, false, nullptr, false, progress, &params);
+    ASSERT_FALSE(progress.Aborting());
+    ASSERT_EQ(inPlace.PixelFormat(), b.PixelFormat());
+    for (int y = 0; y < b.Height(); ++y)
+      ASSERT_EQ(0, std::memcmp(inPlace.GetScanline(y), b.GetScanline(y), b.RowLength()))
+          << "row " << y;
+  }
+
   std::vector<uint32_t> rgba;
   uint32_t w = 0, h = 0;
   ASSERT_TRUE(test::LibtiffRgba(file, 0, rgba, w, h));
@@ -279,9 +297,14 @@ TEST(TiffDecodeNative, KeepsTheFileSamples) {
   rgb48.samples = 3;
   rgb48.photometric = 2;
   gray8.photometric = 0;
+  // PackBits rows of these formats are decoded into the bitmap row itself.
+  TTiffPageSpec gray8Packbits = gray8, palettePackbits = palette;
+  gray8Packbits.compression = palettePackbits.compression = 32773;
   const TNative cases[] = {{"gray8_white_is_zero", gray8, ie8g},
+                           {"gray8_white_is_zero_packbits", gray8Packbits, ie8g},
                            {"gray16", gray16, ie16g},
                            {"palette8", palette, ie8p},
+                           {"palette8_packbits", palettePackbits, ie8p},
                            {"cmyk8", cmyk, ieCMYK},
                            {"rgb48", rgb48, ieRGB48}};
   for (const TNative& n : cases) {
@@ -373,6 +396,93 @@ TEST(TiffDecodeTiles, EdgeTilesAreCutToThePage) {
   for (uint32_t y = 0; y < 20; ++y)
     for (uint32_t x = 45; x < 50; ++x)
       ASSERT_EQ(test::BitmapRgb(d->bitmap, x, y), ExpectedRgb(p, x, y)) << x << "," << y;
+}
+
+// The bytes of data compressed by zlib, and zlib's own inflate of a stream
+// into at most outSize bytes (what a damaged chunk must still give).
+std::vector<uint8_t> ZlibCompress(const std::vector<uint8_t>& data) {
+  uLongf n = compressBound(static_cast<uLong>(data.size()));
+  std::vector<uint8_t> out(n);
+  EXPECT_EQ(compress(out.data(), &n, data.data(), static_cast<uLong>(data.size())), Z_OK);
+  out.resize(n);
+  return out;
+}
+
+std::vector<uint8_t> ZlibInflate(const std::vector<uint8_t>& in, size_t outSize) {
+  std::vector<uint8_t> out(outSize);
+  z_stream z{};
+  inflateInit(&z);
+  z.next_in = const_cast<uint8_t*>(in.data());
+  z.avail_in = static_cast<uInt>(in.size());
+  z.next_out = out.data();
+  z.avail_out = static_cast<uInt>(out.size());
+  inflate(&z, Z_FINISH);
+  out.resize(z.total_out);
+  inflateEnd(&z);
+  return out;
+}
+
+TEST(TiffDeflate, DamagedChunksGiveTheBytesBeforeTheFault) {
+  std::vector<uint8_t> plain(40000);
+  std::mt19937 rng(11);
+  for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(i / 97 + (rng() & 3));
+  const std::vector<uint8_t> good = ZlibCompress(plain);
+  struct TCase {
+    const char* name;
+    std::vector<uint8_t> stream;
+    size_t outSize;
+    size_t atLeast;  // bytes that must come out equal to plain
+  };
+  std::vector<uint8_t> truncated(good.begin(), good.begin() + good.size() / 2);
+  std::vector<uint8_t> badChecksum = good;
+  badChecksum.back() ^= 0x55;
+  std::vector<uint8_t> scribbled = good;
+  for (size_t i = good.size() * 3 / 4; i < good.size() * 3 / 4 + 8; ++i) scribbled[i] = 0xFF;
+  const TCase cases[] = {
+      {"intact", good, plain.size(), plain.size()},
+      {"more room than data", good, plain.size() + 500, plain.size()},
+      {"less room than data", good, 1000, 1000},
+      {"truncated", truncated, plain.size(), plain.size() / 4},
+      {"bad checksum", badChecksum, plain.size(), plain.size()},
+      {"scribbled", scribbled, plain.size(), plain.size() / 2},
+      {"not deflate", std::vector<uint8_t>(64, 0xA5), plain.size(), 0},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<uint8_t> out(c.outSize + 16, 0xEE);
+    const size_t got = InflateTiffChunk(c.stream.data(), c.stream.size(), out.data(), c.outSize);
+    const std::vector<uint8_t> want = ZlibInflate(c.stream, c.outSize);
+    ASSERT_EQ(got, want.size());
+    EXPECT_GE(got, c.atLeast);
+    EXPECT_EQ(0, std::memcmp(out.data(), want.data(), got));
+    EXPECT_EQ(0, std::memcmp(out.data(), plain.data(), c.atLeast));
+    for (size_t i = c.outSize; i < out.size(); ++i) ASSERT_EQ(out[i], 0xEE) << "wrote past the end";
+  }
+}
+
+TEST(TiffDeflate, CorruptStripKeepsItsFirstRows) {
+  TTiffPageSpec p;
+  p.samples = 3;
+  p.photometric = 2;
+  p.compression = 8;
+  p.width = 120;
+  p.height = 60;
+  p.rowsPerStrip = 60;
+  const std::vector<uint8_t> file = test::WriteTiffWithLibtiff({p}, false);
+  auto clean = test::DecodeWithFolivo(file);
+  ASSERT_TRUE(clean->ok);
+  // libtiff puts the single strip right after the header.
+  std::vector<uint8_t> bad = file;
+  const uint32_t ifd = file[4] | file[5] << 8 | file[6] << 16 | file[7] << 24;
+  ASSERT_GT(ifd, 400u);
+  for (uint32_t i = ifd * 3 / 4; i < ifd * 3 / 4 + 16; ++i) bad[i] ^= 0x5A;
+  auto damaged = test::DecodeWithFolivo(bad);
+  int same = 0;
+  while (same < 60 && std::memcmp(damaged->bitmap.GetScanline(same),
+                                  clean->bitmap.GetScanline(same), clean->bitmap.RowLength()) == 0)
+    ++same;
+  EXPECT_GE(same, 20);
+  EXPECT_LT(same, 60);
 }
 
 }  // namespace

@@ -197,6 +197,77 @@ TEST(TiffPagesExtract, HostileSourcesEndOrFail) {
   }
 }
 
+TEST(TiffPagesExtract, ManyPagesAtOnceEqualOnePageAtATime) {
+  const std::string bad = std::string(FOLIVO_TEST_DATA) + "/bad/";
+  struct TSource {
+    const char* name;
+    std::vector<uint8_t> bytes;
+  };
+  const TSource sources[] = {
+      {"II", test::WriteTiffWithLibtiff(ThreePages(), false)},
+      {"MM", test::WriteTiffWithLibtiff(ThreePages(), true)},
+      {"cycle", test::ReadFileBytes(bad + "chain_cycle_three.tif")},
+      {"truncated IFD", test::ReadFileBytes(bad + "truncated_ifd.tif")},
+      {"not TIFF", {'P', '4', '\n', '1', ' ', '1', '\n', 0}},
+  };
+  // Out of order, repeated, past the end and negative.
+  const std::vector<int> pages = {2, 0, 1, 1, 9, -1, 0};
+  for (const TSource& src : sources) {
+    SCOPED_TRACE(src.name);
+    ASSERT_FALSE(src.bytes.empty());
+    std::vector<TMemoryStream> many(pages.size());
+    std::vector<TStream*> targets;
+    for (TMemoryStream& m : many) targets.push_back(&m);
+    TByteViewStream source(src.bytes.data(), src.bytes.size());
+    ASSERT_EQ(ExtractTiffPages(source, pages, targets), pages.size());
+
+    const std::string path = test::TempPath("many_src.tif");
+    test::WriteFileBytes(path, src.bytes);
+    std::vector<std::string> files;
+    for (size_t k = 0; k < pages.size(); ++k)
+      files.push_back(test::TempPath("many_" + std::to_string(k) + ".tif"));
+    ASSERT_EQ(ExtractTiffPages(path, pages, files), pages.size());
+    for (size_t k = 0; k < pages.size(); ++k) {
+      SCOPED_TRACE(pages[k]);
+      TByteViewStream again(src.bytes.data(), src.bytes.size());
+      TMemoryStream one;
+      ASSERT_TRUE(ExtractTiffPage(again, one, pages[k]));
+      EXPECT_EQ(many[k].Bytes(), one.Bytes());
+      EXPECT_EQ(test::ReadFileBytes(files[k]), one.Bytes());
+      std::remove(files[k].c_str());
+    }
+    std::remove(path.c_str());
+  }
+}
+
+TEST(TiffPagesExtract, ManyPagesStopAtTheFirstUnusablePage) {
+  // Page 1 names 64 bytes of ASCII far past the end of the file.
+  test::TTiffBuilder b;
+  b.U32(0);
+  const size_t second = b.Ifd({{256, 3, 1, 1}, {257, 3, 1, 1}, {270, 2, 64, 0x7FFFFF00}});
+  const size_t first = b.Ifd({{256, 3, 1, 1}, {257, 3, 1, 1}}, static_cast<uint32_t>(second));
+  b.Put32At(4, static_cast<uint32_t>(first));
+  const std::string path = test::TempPath("stop_src.tif");
+  test::WriteFileBytes(path, b.bytes);
+  const std::vector<std::string> files = {
+      test::TempPath("stop_0.tif"), test::TempPath("stop_1.tif"), test::TempPath("stop_2.tif")};
+  for (const std::string& f : files) std::remove(f.c_str());
+  EXPECT_EQ(ExtractTiffPages(path, {0, 1, 0}, files), 1u);
+  TByteViewStream source(b.bytes.data(), b.bytes.size());
+  TMemoryStream one;
+  ASSERT_TRUE(ExtractTiffPage(source, one, 0));
+  EXPECT_GT(one.Size(), 8u);
+  EXPECT_EQ(test::ReadFileBytes(files[0]), one.Bytes());
+  FILE* f1 = std::fopen(files[1].c_str(), "rb");
+  FILE* f2 = std::fopen(files[2].c_str(), "rb");
+  EXPECT_EQ(f1, nullptr);
+  EXPECT_EQ(f2, nullptr);
+  if (f1) std::fclose(f1);
+  if (f2) std::fclose(f2);
+  for (const std::string& f : files) std::remove(f.c_str());
+  std::remove(path.c_str());
+}
+
 TEST(TiffPagesRecognise, TiffAndCameraRaw) {
   const std::vector<uint8_t> tiff = test::WriteTiffWithLibtiff({TTiffPageSpec{}}, false);
   TMemoryStream s(tiff);
