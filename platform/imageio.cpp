@@ -28,10 +28,6 @@ QString Suffix(const QString& fileName) {
   return QFileInfo(fileName).suffix().toLower();
 }
 
-bool IsJpeg2000Suffix(const QString& s) {
-  return s == "jp2" || s == "j2k" || s == "jpc" || s == "j2c" || s == "jpx";
-}
-
 bool IsRawSuffix(const QString& s) {
   static const QStringList raw = {"crw", "cr2", "nef", "raw", "pef", "raf", "x3f",
                                   "bay", "orf", "srf", "mrw", "dcr", "sr2"};
