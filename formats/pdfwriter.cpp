@@ -49,6 +49,44 @@ class TVectorStream final : public TStream {
   std::vector<uint8_t>& bytes_;
 };
 
+// A document text as PDF wants it: ASCII as it is, other valid UTF-8 as
+// UTF-16BE with its byte-order mark (readers take bare bytes for
+// PDFDocEncoding and would show the wrong characters), anything else raw.
+std::string PdfTextString(const std::string& text) {
+  if (std::all_of(text.begin(), text.end(), [](char c) { return static_cast<uint8_t>(c) < 128; }))
+    return text;
+  std::string out = "\xFE\xFF";
+  auto put16 = [&](uint32_t u) {
+    out += static_cast<char>(u >> 8);
+    out += static_cast<char>(u & 0xFF);
+  };
+  for (size_t i = 0; i < text.size();) {
+    const uint8_t b = static_cast<uint8_t>(text[i]);
+    const int extra = b < 0x80         ? 0
+                      : (b >> 5) == 6  ? 1
+                      : (b >> 4) == 14 ? 2
+                      : (b >> 3) == 30 ? 3
+                                       : -1;
+    if (extra < 0 || i + extra >= text.size()) return text;
+    uint32_t u = extra == 0 ? b : b & (0x3F >> extra);
+    for (int k = 1; k <= extra; ++k) {
+      const uint8_t c = static_cast<uint8_t>(text[i + k]);
+      if ((c >> 6) != 2) return text;
+      u = (u << 6) | (c & 0x3F);
+    }
+    static const uint32_t kMin[] = {0, 0x80, 0x800, 0x10000};
+    if (u < kMin[extra] || u > 0x10FFFF || (u >= 0xD800 && u <= 0xDFFF)) return text;
+    if (u >= 0x10000) {
+      put16(0xD800 + ((u - 0x10000) >> 10));
+      put16(0xDC00 + ((u - 0x10000) & 0x3FF));
+    } else {
+      put16(u);
+    }
+    i += extra + 1;
+  }
+  return out;
+}
+
 }  // namespace
 
 void TIEPDFRefObject::Write(TStream& s) {
@@ -542,7 +580,8 @@ void WritePdf(TPdfBuilder& builder, TStream& stream, const TIOParamsVals& params
       {"Subject", &params.PdfSubject}, {"Keywords", &params.PdfKeywords},
       {"Creator", &params.PdfCreator}, {"Producer", &params.PdfProducer}};
   for (const auto& [key, value] : texts)
-    if (!value->empty()) info->Add(key, std::make_unique<TIEPDFStringObject>(*value));
+    if (!value->empty())
+      info->Add(key, std::make_unique<TIEPDFStringObject>(PdfTextString(*value)));
   std::tm now{};
   if (creationTime != nullptr) {
     now = *creationTime;
