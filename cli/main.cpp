@@ -19,6 +19,11 @@ constexpr TCommand kCommands[] = {
     {"count", "FILE...", 1, -1, folivo::cli::RunCount},
     {"split", "FILE DIR", 2, 2, folivo::cli::RunSplit},
     {"render", "FILE PAGE OUT", 3, 3, folivo::cli::RunRender},
+    {"pdf",
+     "IN... OUT.pdf [--compression none|rle|g4|g3|jpeg|lzw] [--paper "
+     "a0|a1|a2|a3|a4|a5|a6|b5|letter|legal|ledger|tabloid|auto] [--no-autorotate] [--title T] "
+     "[--author A] [--subject S] [--keywords K] [--creator C]",
+     2, -1, folivo::cli::RunPdf},
 };
 
 int Usage() {
