@@ -23,6 +23,9 @@ class TStream {
   virtual uint64_t Size() const = 0;
 
   void WriteByte(uint8_t value) { Write(&value, 1); }
+  // All Size() bytes when the stream lies in memory, so readers can work in
+  // place; nullptr otherwise. Valid until the stream is written to.
+  virtual const uint8_t* MemoryView() const { return nullptr; }
 };
 
 // Stream over a growable byte vector it owns.
@@ -37,6 +40,7 @@ class TMemoryStream final : public TStream {
   uint64_t Position() const override { return position_; }
   uint64_t Size() const override { return bytes_.size(); }
 
+  const uint8_t* MemoryView() const override { return bytes_.data(); }
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
   std::vector<uint8_t>& Bytes() { return bytes_; }
 
@@ -55,6 +59,7 @@ class TByteViewStream final : public TStream {
   void Seek(uint64_t position) override { position_ = position; }
   uint64_t Position() const override { return position_; }
   uint64_t Size() const override { return size_; }
+  const uint8_t* MemoryView() const override { return data_; }
 
  private:
   const uint8_t* data_;

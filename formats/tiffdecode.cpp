@@ -123,8 +123,8 @@ struct TChunkBytes {
 // are only read (writable asks for a copy the caller may change).
 bool FetchChunk(const TTIFFVars& v, const TChunkTable& t, size_t i, TChunkBytes& chunk,
                 uint64_t& budget, bool writable) {
-  auto* memory = writable ? nullptr : dynamic_cast<TMemoryStream*>(v.Stream);
-  if (!memory || memory->Size() != v.StreamSize) {
+  const uint8_t* memory = writable ? nullptr : v.Stream->MemoryView();
+  if (!memory || v.Stream->Size() != v.StreamSize) {
     const bool ok = ReadChunk(v, t, i, chunk.own, budget);
     chunk.data = chunk.own.data();
     chunk.size = chunk.own.size();
@@ -136,7 +136,7 @@ bool FetchChunk(const TTIFFVars& v, const TChunkTable& t, size_t i, TChunkBytes&
     return false;
   }
   budget -= n;
-  chunk.data = memory->Bytes().data() + v.Base + (*t.offsets)[i];
+  chunk.data = memory + v.Base + (*t.offsets)[i];
   chunk.size = static_cast<size_t>(n);
   return true;
 }
@@ -723,6 +723,8 @@ class TRowPipeline {
         inPlace_ = TInPlace::Nothing;
       else if (conv_.fn == ConvertGrayTo8 && s == 1 && b == 8)
         inPlace_ = TInPlace::Lut;
+      else if (conv_.fn == ConvertRgbToBgr && s == 3 && b == 8 && v.Predictor != 2)
+        inPlace_ = TInPlace::Swap;
     }
     return true;
   }
@@ -831,7 +833,7 @@ class TRowPipeline {
   // The pass a row decoded into the bitmap still needs.
   // (RGB stays on the scratch row: swapping red and blue in place stalls on
   // the overlapping 16-byte steps.)
-  enum class TInPlace : uint8_t { No, Nothing, Invert, Lut };
+  enum class TInPlace : uint8_t { No, Nothing, Invert, Lut, Swap };
 
   TRowStatus PackBitsIntoRow(TCodecState& st, uint8_t* dst) {
     ++st.row;
@@ -844,6 +846,9 @@ class TRowPipeline {
         break;
       case TInPlace::Lut:
         for (size_t i = 0; i < rowBytes_; ++i) dst[i] = conv_.lut[dst[i]];
+        break;
+      case TInPlace::Swap:
+        SwapRedBlue(dst, dst, widthPx_);
         break;
       default:
         break;
