@@ -459,6 +459,9 @@ void Prepare(TPlan& plan, const TIEBitmap& bitmap, TIOParamsVals& params, int bw
     if (!IsCcitt(plan.compressionTag) && plan.compressionTag != 5 && plan.compressionTag != 32773 &&
         plan.compressionTag != 32946)
       plan.compressionTag = 1;  // JPEG has no 1-bit form
+    // Rows wider than the CCITT codec handles are stored uncompressed.
+    if (IsCcitt(plan.compressionTag) && plan.page->Width() > kCcittMaxWidthPx)
+      plan.compressionTag = 1;
     const bool ccitt = IsCcitt(plan.compressionTag);
     plan.kind = ccitt ? TRowKind::BilevelCcitt : TRowKind::Bilevel;
     plan.photometricTag = ccitt ? 0 : 1;
@@ -725,6 +728,18 @@ bool WriteStrips(TStream& out, TPlan& plan, TRowSource& rows, const TIOParamsVal
   const TLzwCompressorFn lzw = params.EffectiveLzwCompressor();
   for (int y0 = 0; y0 < h; y0 += rowsPerStrip) {
     const int y1 = std::min(h, y0 + rowsPerStrip);
+    if (plan.compressionTag == 1) {
+      // Uncompressed rows go straight out: their size is known in advance.
+      const uint64_t at = out.Position();
+      if (at + uint64_t{rows.Bytes()} * (y1 - y0) > kMaxOffset) return false;
+      for (int y = y0; y < y1; ++y) {
+        out.Write(rows.Row(y), rows.Bytes());
+        if (!RowDone(progress, y, h)) return false;
+      }
+      offsets.push_back(static_cast<uint32_t>(at));
+      counts.push_back(static_cast<uint32_t>(out.Position() - at));
+      continue;
+    }
     strip.Bytes().clear();
     strip.Seek(0);
     TLzwEncodeState* state = nullptr;
