@@ -348,6 +348,46 @@ TEST(TiffWriter, EveryCompressionAndPageKindReadsBackThroughLibtiffAndOurReader)
   }
 }
 
+TEST(TiffWriter, JpegColourSpacesDecideThePhotometric) {
+  struct TCase {
+    uint8_t colorSpace;
+    uint32_t photometric, samples;
+  };
+  const TCase cases[] = {{0, 2, 3}, {1, 1, 1}, {2, 6, 3}, {3, 5, 4}, {4, 2, 3}};
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.colorSpace));
+    TIEBitmap page;
+    TIOParamsVals params;
+    MakePage(TKind::Rgb, page, params);
+    params.TiffCompression = tcJpeg;
+    params.TiffJpegQuality = 95;
+    params.TiffJpegColorSpace = c.colorSpace;
+    TWritten w = Write(page, params);
+    ASSERT_EQ(w.pages, 1);
+    TLibtiffFile t(w.bytes);
+    ASSERT_TRUE(t.get());
+    EXPECT_EQ(Field(t.get(), TIFFTAG_PHOTOMETRIC), c.photometric);
+    EXPECT_EQ(Field(t.get(), TIFFTAG_SAMPLESPERPIXEL), c.samples);
+    std::vector<uint32_t> rgba(static_cast<size_t>(page.Width()) * page.Height());
+    ASSERT_EQ(TIFFReadRGBAImageOriented(t.get(), page.Width(), page.Height(), rgba.data(),
+                                        ORIENTATION_TOPLEFT, 0),
+              1);
+    EXPECT_TRUE(gLibtiffMessages.empty()) << gLibtiffMessages.front();
+    double sum = 0;
+    for (int y = 0; y < page.Height(); ++y)
+      for (int x = 0; x < page.Width(); ++x) {
+        uint32_t want = BitmapRgb(page, x, y);
+        if (c.colorSpace == 1) {
+          const int l = Luminance(ColorRed(want), ColorGreen(want), ColorBlue(want));
+          want = MakeColor(l, l, l);
+        }
+        sum += ChannelDiff(rgba[y * page.Width() + x] & 0xFFFFFF, want);
+      }
+    EXPECT_LE(sum / rgba.size(), 4.0);
+    EXPECT_EQ(w.params.TiffPhotometric, static_cast<TTiffPhotometric>(c.photometric));
+  }
+}
+
 TEST(TiffWriter, TagsAreAscendingWithTheTypesCountsAndValuesOfTheTable) {
   TIEBitmap page;
   TIOParamsVals params;
