@@ -8,6 +8,7 @@
 // Every ASCII value carries its NUL, even when it fits in the entry: libtiff
 // warns about texts without one.
 
+#include <tmmintrin.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -37,6 +38,11 @@ constexpr int64_t kStripBytes = 524288;
 constexpr uint64_t kMaxOffset = 0xFFFFFFFFull;
 constexpr int kMaxChainIfds = 65536;
 constexpr size_t kMakerNoteDataLimit = 1024;
+#ifdef JCS_EXTENSIONS
+constexpr bool kJpegTakesBgr = true;  // libjpeg-turbo reads blue, green, red rows
+#else
+constexpr bool kJpegTakesBgr = false;
+#endif
 
 enum : uint16_t {
   kByte = 1,
@@ -291,6 +297,7 @@ struct TPlan {
   std::unique_ptr<TColorQuantizer> quantizer;
   std::vector<TColorTriple> palette;  // N entries in the palette state
   J_COLOR_SPACE jpegColorSpace = JCS_YCbCr;
+  bool jpegBgr = false;  // libjpeg takes the bitmap's blue, green, red rows as they are
   int jpegComponents = 3;
   size_t rowBytes = 0;
 };
@@ -560,6 +567,7 @@ void Prepare(TPlan& plan, const TIEBitmap& bitmap, TIOParamsVals& params, int bw
         plan.photometricTag = 6;
         plan.photometric = tpYCbCr;
         plan.jpegColorSpace = JCS_YCbCr;
+        plan.jpegBgr = kJpegTakesBgr;
         return;
       case 3:
         cmyk = true;
@@ -571,6 +579,7 @@ void Prepare(TPlan& plan, const TIEBitmap& bitmap, TIOParamsVals& params, int bw
     if (!cmyk) {
       plan.kind = TRowKind::Rgb;
       plan.jpegColorSpace = JCS_RGB;
+      plan.jpegBgr = kJpegTakesBgr;
       return;
     }
   }
@@ -589,6 +598,35 @@ void Prepare(TPlan& plan, const TIEBitmap& bitmap, TIOParamsVals& params, int bw
   if (plan.alpha) plan.samples = 4;
   plan.predictor = c == 5 && !plan.alpha;
   plan.kind = plan.predictor ? TRowKind::RgbPredicted : TRowKind::Rgb;
+}
+
+// Blue, green, red to red, green, blue: 5 pixels a step with byte shuffles.
+__attribute__((target("ssse3"))) void BgrToRgbSsse3(const uint8_t* src, uint8_t* d, int widthPx) {
+  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
+  int x = 0;
+  // Stores reach one byte past the 5 pixels; the next step or the tail rewrites it.
+  for (; x + 6 <= widthPx; x += 5, src += 15, d += 15)
+    _mm_storeu_si128(
+        reinterpret_cast<__m128i*>(d),
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), order));
+  for (; x < widthPx; ++x, src += 3, d += 3) {
+    d[0] = src[2];
+    d[1] = src[1];
+    d[2] = src[0];
+  }
+}
+
+void BgrToRgb(const uint8_t* src, uint8_t* d, int widthPx) {
+  static const bool ssse3 = __builtin_cpu_supports("ssse3");
+  if (ssse3) {
+    BgrToRgbSsse3(src, d, widthPx);
+    return;
+  }
+  for (int x = 0; x < widthPx; ++x, src += 3, d += 3) {
+    d[0] = src[2];
+    d[1] = src[1];
+    d[2] = src[0];
+  }
 }
 
 // Produces the rows of the page in the file's sample layout.
@@ -640,12 +678,10 @@ class TRowSource {
             out[2] = src[0];
             out[3] = a[x];
           }
+        } else if (plan_.jpegBgr) {
+          return src;
         } else {
-          for (int x = 0; x < w; ++x, src += 3, out += 3) {
-            out[0] = src[2];
-            out[1] = src[1];
-            out[2] = src[0];
-          }
+          BgrToRgb(src, out, w);
         }
         break;
       case TRowKind::Luminance:
@@ -716,83 +752,60 @@ bool RowDone(TIOProgress& progress, int y, int h) {
   return !progress.Aborting();
 }
 
-// Strips of rows through the row codecs (Compression 1 to 5, 32773).
+// Strips of rows through the row codecs (Compression 1 to 5, 32773), each
+// encoded straight into the stream.
 bool WriteStrips(TStream& out, TPlan& plan, TRowSource& rows, const TIOParamsVals& params,
                  int rowsPerStrip, TIOProgress& progress, std::vector<uint32_t>& offsets,
                  std::vector<uint32_t>& counts) {
   const TIEBitmap& page = *plan.page;
   const int w = page.Width(), h = page.Height();
-  TMemoryStream strip;
   TCcittPending pending;
   std::vector<uint8_t> reference;
   const TLzwCompressorFn lzw = params.EffectiveLzwCompressor();
+  const int c = plan.compressionTag;
   for (int y0 = 0; y0 < h; y0 += rowsPerStrip) {
     const int y1 = std::min(h, y0 + rowsPerStrip);
-    if (plan.compressionTag == 1) {
-      // Uncompressed rows go straight out: their size is known in advance.
-      const uint64_t at = out.Position();
-      if (at + uint64_t{rows.Bytes()} * (y1 - y0) > kMaxOffset) return false;
-      for (int y = y0; y < y1; ++y) {
-        out.Write(rows.Row(y), rows.Bytes());
-        if (!RowDone(progress, y, h)) return false;
-      }
-      offsets.push_back(static_cast<uint32_t>(at));
-      counts.push_back(static_cast<uint32_t>(out.Position() - at));
-      continue;
-    }
-    strip.Bytes().clear();
-    strip.Seek(0);
+    const uint64_t at = out.Position();
     TLzwEncodeState* state = nullptr;
+    // A write that throws must not leak the encoder's state.
+    struct TLzwGuard {
+      TLzwCompressorFn fn;
+      TLzwEncodeState*& state;
+      ~TLzwGuard() {
+        if (state) {
+          TMemoryStream sink;
+          fn(nullptr, 0, sink, state);
+        }
+      }
+    } guard{lzw, state};
     bool stop = false;
     for (int y = y0; y < y1 && !stop; ++y) {
       const uint8_t* row = rows.Row(y);
-      switch (plan.compressionTag) {
-        case 2:
-          EncodeMhRow(row, w, strip, plan.fillOrder);
-          break;
-        case 3:
-          if (plan.twoD)
-            EncodeG3Row2D(row, w, strip, plan.fillOrder, reference, pending);
-          else
-            EncodeG3Row1D(row, w, strip, plan.fillOrder, pending);
-          break;
-        case 4:
-          EncodeG4Row(row, w, strip, plan.fillOrder, reference, pending);
-          break;
-        case 5:
-          lzw(row, rows.Bytes(), strip, state);
-          break;
-        case 32773:
-          PackBitsEncodeRow(row, rows.Bytes(), strip);
-          break;
-        default:
-          strip.Write(row, rows.Bytes());
-          break;
+      if (c == 2) {
+        EncodeMhRow(row, w, out, plan.fillOrder);
+      } else if (c == 3 && plan.twoD) {
+        EncodeG3Row2D(row, w, out, plan.fillOrder, reference, pending);
+      } else if (c == 3) {
+        EncodeG3Row1D(row, w, out, plan.fillOrder, pending);
+      } else if (c == 4) {
+        EncodeG4Row(row, w, out, plan.fillOrder, reference, pending);
+      } else if (c == 5) {
+        lzw(row, rows.Bytes(), out, state);
+      } else if (c == 32773) {
+        PackBitsEncodeRow(row, rows.Bytes(), out);
+      } else {
+        out.Write(row, rows.Bytes());
       }
       stop = !RowDone(progress, y, h);
     }
-    switch (plan.compressionTag) {
-      case 3:
-        if (plan.twoD)
-          EncodeG3Row2D(nullptr, w, strip, plan.fillOrder, reference, pending);
-        else
-          EncodeG3Row1D(nullptr, w, strip, plan.fillOrder, pending);
-        break;
-      case 4:
-        EncodeG4Row(nullptr, w, strip, plan.fillOrder, reference, pending);
-        break;
-      case 5:
-        lzw(nullptr, 0, strip, state);
-        break;
-      default:
-        break;
-    }
-    if (stop) return false;
-    const uint64_t at = out.Position();
-    if (at + strip.Size() > kMaxOffset) return false;
+    // Every strip ends its code stream, so the next starts afresh.
+    if (c == 3 && plan.twoD) EncodeG3Row2D(nullptr, w, out, plan.fillOrder, reference, pending);
+    if (c == 3 && !plan.twoD) EncodeG3Row1D(nullptr, w, out, plan.fillOrder, pending);
+    if (c == 4) EncodeG4Row(nullptr, w, out, plan.fillOrder, reference, pending);
+    if (c == 5) lzw(nullptr, 0, out, state);
+    if (stop || out.Position() > kMaxOffset) return false;
     offsets.push_back(static_cast<uint32_t>(at));
-    counts.push_back(static_cast<uint32_t>(strip.Size()));
-    out.Write(strip.Bytes().data(), strip.Bytes().size());
+    counts.push_back(static_cast<uint32_t>(out.Position() - at));
   }
   return true;
 }
@@ -913,6 +926,9 @@ bool EncodeJpeg(TJpegJob& job, TJpegDestination& dest) {
   cinfo.in_color_space = plan.jpegComponents == 1   ? JCS_GRAYSCALE
                          : plan.jpegComponents == 4 ? JCS_CMYK
                                                     : JCS_RGB;
+#ifdef JCS_EXTENSIONS
+  if (plan.jpegBgr) cinfo.in_color_space = JCS_EXT_BGR;
+#endif
   jpeg_set_defaults(&cinfo);
   jpeg_set_colorspace(&cinfo, plan.jpegColorSpace);
   jpeg_set_quality(&cinfo, std::clamp(job.quality, 1, 100), TRUE);
