@@ -237,9 +237,14 @@ double TTiffTagReader::Rational(const TTiffDirectory& dir, uint16_t tag, uint32_
 
 std::string TTiffTagReader::Ascii(const TTiffEntry& e) const {
   if (e.Count > kMaxTextCount) return {};
-  if (e.Count <= 4) return std::string(reinterpret_cast<const char*>(e.Field), e.Count);
-  std::vector<uint8_t> raw = RawBytes(e);
-  std::string s(raw.begin(), raw.end());
+  std::string s;
+  if (e.Count <= 4) {
+    s.assign(reinterpret_cast<const char*>(e.Field), e.Count);
+  } else {
+    std::vector<uint8_t> raw = RawBytes(e);
+    s.assign(raw.begin(), raw.end());
+  }
+  // A short text stored in the entry carries its NUL too (TIFF requires one).
   if (!s.empty() && s.back() == '\0') s.pop_back();
   return s;
 }

@@ -2,6 +2,7 @@
 // TIFF writer: every compression × page kind read back by libtiff and our reader, tags, insert
 // mode, saving.
 #include "formats/tiffwriter.h"
+#include "formats/tiffreader.h"
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
@@ -964,6 +965,37 @@ TEST(SaveTiffPages, AnAbortedOrFailedSaveLeavesThePreviousFile) {
   EXPECT_FALSE(SaveTiffPages(none, path, plain));
   EXPECT_EQ(ReadFileBytes(path), (std::vector<uint8_t>{'o', 'l', 'd'}));
   std::remove(path.c_str());
+}
+
+}  // namespace
+}  // namespace folivo
+
+namespace folivo {
+namespace {
+
+// Texts of 1 to 3 characters sit inside their entry with the NUL; they must
+// read back without it, and longer ones as well.
+TEST(TiffTextRoundTrip, ShortAndLongTextsReadBackExactly) {
+  for (const std::string text : {"a", "abc", "abcd", "A longer page name"}) {
+    TIEBitmap page(8, 2, ie1g);
+    page.Fill(1);
+    TIOParamsVals params;
+    params.BitsPerSample = 1;
+    params.SamplesPerPixel = 1;
+    params.TiffDocumentName = text;
+    params.TiffPageName = text;
+    TMemoryStream stream;
+    TIOProgress progress;
+    WriteTiffStream(stream, false, page, progress, params);
+    ASSERT_FALSE(progress.Aborting());
+    stream.Seek(0);
+    TIOParamsVals back;
+    int pages = 0;
+    ReadTiffStream(nullptr, stream, pages, false, true, false, nullptr, true, progress, &back);
+    ASSERT_FALSE(progress.Aborting());
+    EXPECT_EQ(back.TiffDocumentName, text);
+    EXPECT_EQ(back.TiffPageName, text);
+  }
 }
 
 }  // namespace
