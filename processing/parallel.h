@@ -24,7 +24,7 @@ inline int PassThreads(long long pixels) {
 // on the split.
 template <typename Body, typename Report>
 void ParallelBands(int count, int threads, Body body, Report report) {
-  constexpr int kBand = 8;
+  constexpr int kBand = 1;  // a row is far more work than the counter
   std::atomic<int> next{0};
   std::atomic<int> done{0};
   auto work = [&](bool reporting) {
