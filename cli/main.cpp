@@ -19,6 +19,10 @@ constexpr TCommand kCommands[] = {
     {"count", "FILE...", 1, -1, folivo::cli::RunCount},
     {"split", "FILE DIR", 2, 2, folivo::cli::RunSplit},
     {"render", "FILE PAGE OUT", 3, 3, folivo::cli::RunRender},
+    {"convert",
+     "IN... OUT [--compression none|huffman|g3|g3-2d|g4|lzw|packbits|zip|deflate|jpeg|old-jpeg] "
+     "[--depth 1|8|24] [--jpeg-quality Q] [--zip-level 0|1|2]",
+     2, -1, folivo::cli::RunConvert},
 };
 
 int Usage() {

@@ -225,4 +225,85 @@ TEST_F(TCli, FailuresAndUsage) {
   }
 }
 
+TEST_F(TCli, ConvertWritesEveryPageOfEveryInputWithTheChosenCompression) {
+  const std::string a = Write("a.tif", MakeTiff(kThreePages));
+  const std::string b = Write("b.tif", MakeTiff({kThreePages[1]}));
+  // Lossless compressions keep every page's pixels; the pages keep their depth.
+  for (const char* compression : {"none", "lzw", "packbits", "zip", "deflate"}) {
+    SCOPED_TRACE(compression);
+    const std::string out = (dir_ / "out.tif").string();
+    const TRun r = Tool(
+        "convert " + a + " " + b + " " + out + " --compression " + compression + " --zip-level 2",
+        dir_);
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, out + ": 4 pages\n");
+    const TRun info = Tool("info " + out, dir_);
+    ASSERT_EQ(info.code, 0);
+    EXPECT_EQ(info.out.substr(0, 8), "pages=4\n");
+    EXPECT_NE(info.out.find("page=3 width=5 height=3 bits=8 samples=3 photometric=2"),
+              std::string::npos)
+        << info.out;
+    const std::string sources[] = {a, a, a, b};
+    const int indexes[] = {0, 1, 2, 0};
+    for (int i = 0; i < 4; ++i) {
+      ASSERT_EQ(
+          Tool("render " + out + " " + std::to_string(i) + " " + (dir_ / "x.pnm").string(), dir_)
+              .code,
+          0);
+      ASSERT_EQ(Tool("render " + sources[i] + " " + std::to_string(indexes[i]) + " " +
+                         (dir_ / "y.pnm").string(),
+                     dir_)
+                    .code,
+                0);
+      EXPECT_EQ(Read(dir_ / "x.pnm"), Read(dir_ / "y.pnm")) << "page " << i;
+    }
+  }
+  // --depth 1 with G4 makes every page a fax page that libtiff's tools accept.
+  const std::string fax = (dir_ / "out.g3f").string();
+  ASSERT_EQ(Tool("convert " + a + " " + fax + " --depth 1 --compression g4", dir_).code, 0);
+  const TRun info = Tool("info " + fax, dir_);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_NE(info.out.find("page=" + std::to_string(i) +
+                            " width=" + std::to_string(kThreePages[i].width) +
+                            " height=" + std::to_string(kThreePages[i].height) +
+                            " bits=1 samples=1 photometric=0"),
+              std::string::npos)
+        << info.out;
+  EXPECT_EQ(
+      std::system(("tiffinfo -D " + fax + " >/dev/null 2>" + (dir_ / "e.txt").string()).c_str()),
+      0);
+  EXPECT_TRUE(Read(dir_ / "e.txt").empty());
+}
+
+TEST_F(TCli, ConvertFailuresLeaveTheOutputAlone) {
+  const std::string a = Write("a.tif", MakeTiff(kThreePages));
+  const std::string text = Write("notes.txt", {'h', 'e', 'l', 'l', 'o'});
+  const std::string out = Write("out.tif", {'o', 'l', 'd'});
+  struct TCase {
+    std::string args;
+    int code;
+  };
+  const TCase cases[] = {
+      {"convert " + a, 2},
+      {"convert " + a + " " + (dir_ / "out.png").string(), 2},
+      {"convert " + a + " " + out + " --compression lzma", 2},
+      {"convert " + a + " " + out + " --depth 4", 2},
+      {"convert " + a + " " + out + " --jpeg-quality 0", 2},
+      {"convert " + a + " " + out + " --zip-level 3", 2},
+      {"convert " + a + " " + out + " --depth", 2},
+      {"convert " + a + " " + text + " " + out, 1},
+      {"convert " + (dir_ / "missing.tif").string() + " " + out, 1},
+  };
+  for (const TCase& c : cases) {
+    const TRun r = Tool(c.args, dir_);
+    EXPECT_EQ(r.code, c.code) << c.args << "\n" << r.err;
+    if (c.code == 1) {
+      EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << c.args << ": " << r.err;
+    }
+    EXPECT_EQ(Read(dir_ / "out.tif"), (std::vector<uint8_t>{'o', 'l', 'd'})) << c.args;
+  }
+  EXPECT_NE(Tool("convert " + a + " " + text + " " + out, dir_).err.find("not a TIFF file"),
+            std::string::npos);
+}
+
 }  // namespace
