@@ -23,6 +23,10 @@ constexpr TCommand kCommands[] = {
      "IN... OUT [--compression none|huffman|g3|g3-2d|g4|lzw|packbits|zip|deflate|jpeg|old-jpeg] "
      "[--depth 1|8|24] [--jpeg-quality Q] [--zip-level 0|1|2]",
      2, -1, folivo::cli::RunConvert},
+    {"process",
+     "IN OUT OP... (rotate:ANGLE flip:0|1 resize-canvas:W:H:HALIGN:VALIGN resample:W:H:FILTER "
+     "fit:SIDE:OPTION:SIZE:FILTERINDEX deskew[:RANGE[:STEP]])",
+     3, -1, folivo::cli::RunProcess},
 };
 
 int Usage() {
