@@ -118,7 +118,8 @@ void WritePbm(const TIEBitmap& b, const std::string& path) {
 
 double RunCommand(const std::string& cmd) {
   return Seconds([&] {
-    if (std::system((cmd + " 2>/dev/null").c_str()) != 0) std::fprintf(stderr, "failed: %s\n", cmd.c_str());
+    if (std::system((cmd + " 2>/dev/null").c_str()) != 0)
+      std::fprintf(stderr, "failed: %s\n", cmd.c_str());
   });
 }
 
@@ -181,7 +182,8 @@ int main(int argc, char** argv) {
   if (peers) WritePpm(scan, page);
   std::printf("A4 page %d x %d, %u hardware threads\n", kWidth, kHeight,
               std::thread::hardware_concurrency());
-  const double ioOnly = peers ? Median({RunCommand(im + out), RunCommand(im + out), RunCommand(im + out)}) : 0;
+  const double ioOnly =
+      peers ? Median({RunCommand(im + out), RunCommand(im + out), RunCommand(im + out)}) : 0;
 
   // Rotation.
   TIEBitmap work;
@@ -192,7 +194,8 @@ int main(int argc, char** argv) {
   double imRot = 0;
   if (peers) {
     std::vector<double> t;
-    for (int i = 0; i < 3; ++i) t.push_back(RunCommand(im + "-background '#a0a0a4' -rotate 2.5 " + out));
+    for (int i = 0; i < 3; ++i)
+      t.push_back(RunCommand(im + "-background '#a0a0a4' -rotate 2.5 " + out));
     imRot = Median(t);
   }
   Row("Rotate 2.5 (24-bit)", rot, imRot, imRot - ioOnly);
@@ -206,7 +209,8 @@ int main(int argc, char** argv) {
                  {"Resample 50% rfLanczos3", rfLanczos3, "-filter Lanczos -resize 50%"}};
   for (const auto& f : filters) {
     TIEBitmap half;
-    const double ours = MedianOf(runs, [&] { ResampleBitmap(scan, half, kWidth / 2, kHeight / 2, f.filter); });
+    const double ours =
+        MedianOf(runs, [&] { ResampleBitmap(scan, half, kWidth / 2, kHeight / 2, f.filter); });
     double peer = 0;
     if (peers) {
       std::vector<double> t;
