@@ -25,6 +25,8 @@ int RunCount(const std::vector<std::string>& args, std::ostream& out, std::ostre
 int RunSplit(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunRender(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunPdf(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
+// process IN OUT OP...: operations on every page, written back as TIFF.
+int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 int RunConvert(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 
 // Output name of page index (from 0) of source in folder: folder/base_0001.tif.

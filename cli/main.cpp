@@ -28,6 +28,10 @@ constexpr TCommand kCommands[] = {
      "a0|a1|a2|a3|a4|a5|a6|b5|letter|legal|ledger|tabloid|auto] [--no-autorotate] [--title T] "
      "[--author A] [--subject S] [--keywords K] [--creator C]",
      2, -1, folivo::cli::RunPdf},
+    {"process",
+     "IN OUT OP... (rotate:ANGLE flip:0|1 resize-canvas:W:H:HALIGN:VALIGN resample:W:H:FILTER "
+     "fit:SIDE:OPTION:SIZE:FILTERINDEX deskew[:RANGE[:STEP]])",
+     3, -1, folivo::cli::RunProcess},
 };
 
 int Usage() {

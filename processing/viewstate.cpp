@@ -23,6 +23,15 @@ void TViewState::Deselect() {
   mask_.FreeImage();
 }
 
+bool TViewState::InSelection(int x, int y) const {
+  if (!hasSelection_ || x < selection_.Left || x >= selection_.Right || y < selection_.Top ||
+      y >= selection_.Bottom)
+    return false;
+  if (mask_.IsEmpty()) return true;
+  if (mask_.PixelFormat() != ie1g || x >= mask_.Width() || y >= mask_.Height()) return false;
+  return (mask_.GetScanline(y)[x >> 3] >> (7 - (x & 7))) & 1;
+}
+
 void TViewState::Blank() {
   if (Bitmap.IsEmpty()) Bitmap.Allocate(1, 1, ie24RGB);
   Bitmap.Fill(BackgroundColor);

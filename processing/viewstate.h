@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "formats/bitmap.h"
 
@@ -32,9 +33,15 @@ class TViewState {
   void Select(const TRect& rect);
   void Deselect();
   // Optional 1-bit mask of the selection's shape, bitmap-sized; empty when
-  // the selection is the whole rectangle.
+  // the selection is the whole rectangle. A 1 bit marks a pixel inside.
   TIEBitmap& SelectionMask() { return mask_; }
   const TIEBitmap& SelectionMask() const { return mask_; }
+  // Whether pixel (x, y) of the bitmap lies in the selection (rectangle and
+  // mask); false without a selection.
+  bool InSelection(int x, int y) const;
+
+  // Called after an operation changed the bitmap, so that a view can repaint.
+  std::function<void()> OnChanged;
 
   // Fills the bitmap with the background colour, keeping its size.
   void Blank();
