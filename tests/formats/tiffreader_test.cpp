@@ -210,7 +210,7 @@ TEST(TiffTags, TextsPageNumberAndCompressionMapping) {
                                                         {274, 3, 1, 6}}))));
   auto r = Read(b.bytes, 0, true);
   EXPECT_EQ(r->params.TiffDocumentName, "Letter");
-  EXPECT_EQ(r->params.TiffPageName, std::string("Pg\0", 3));
+  EXPECT_EQ(r->params.TiffPageName, "Pg");  // the NUL inside the entry is not text
   EXPECT_EQ(r->params.TiffPageNumber, 2);
   EXPECT_EQ(r->params.TiffPageCount, 9);
   EXPECT_EQ(r->params.Metadata.XPTitle, u"标题X");

@@ -257,7 +257,9 @@ TEST(CropSearch, MatchesTheFullSearch) {
           }
         }
       ASSERT_EQ(got, found) << angle << ' ' << w << 'x' << h;
-      if (found) EXPECT_EQ(std::pair(j, i), std::pair(bj, bi)) << angle << ' ' << w << 'x' << h;
+      if (found) {
+        EXPECT_EQ(std::pair(j, i), std::pair(bj, bi)) << angle << ' ' << w << 'x' << h;
+      }
     }
   }
 }
@@ -277,7 +279,9 @@ TEST(FitPageSize, SidesAndOptions) {
     int nw = 0, nh = 0;
     const bool runs = FitSize(c.w, c.h, c.side, c.option, c.size, c.size, nw, nh);
     ASSERT_EQ(runs, c.runs) << c.w << 'x' << c.h << " side " << c.side;
-    if (runs) EXPECT_EQ(std::pair(nw, nh), std::pair(c.nw, c.nh)) << c.w << 'x' << c.h;
+    if (runs) {
+      EXPECT_EQ(std::pair(nw, nh), std::pair(c.nw, c.nh)) << c.w << 'x' << c.h;
+    }
   }
   TViewState v;
   TImageProc p(v);
