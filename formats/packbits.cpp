@@ -25,7 +25,9 @@ constexpr size_t kMinRunBytes = 4;
 void PackBitsEncodeRow(const uint8_t* row, size_t count, TStream& stream) {
   if (count == 0) return;
   // Worst case: all literals, one control byte per 128 bytes.
-  std::vector<uint8_t> out(count + count / kMaxPacketBytes + 1);
+  // One buffer per thread for all rows: an allocation per row shows in the writer's time.
+  thread_local std::vector<uint8_t> out;
+  out.resize(count + count / kMaxPacketBytes + 1);
   uint8_t* put = out.data();
   size_t literalStart = 0;
   size_t literalLength = 0;
