@@ -2,6 +2,8 @@
 // CCITT decoding and encoding speed against libtiff on generated text pages.
 #include <tiffio.h>
 
+#include "bench/tiffmemory.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +17,8 @@
 #include "formats/stream.h"
 
 namespace {
+
+using namespace folivo::bench;
 
 using folivo::TCcittPending;
 
@@ -62,57 +66,6 @@ TPage TextPage(const char* name, int width, int height, int lineHeightPx, uint32
   for (int i = width * height / 5000; i > 0; --i)
     set(uniform(0, width - 1), uniform(0, height - 1));
   return page;
-}
-
-// A TIFF file held in memory, for libtiff's client I/O.
-struct TMemoryFile {
-  std::vector<uint8_t> bytes;
-  uint64_t position = 0;
-};
-
-tmsize_t MemRead(thandle_t h, void* buffer, tmsize_t size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  const uint64_t n =
-      std::min<uint64_t>(size, f->position < f->bytes.size() ? f->bytes.size() - f->position : 0);
-  std::memcpy(buffer, f->bytes.data() + f->position, n);
-  f->position += n;
-  return static_cast<tmsize_t>(n);
-}
-
-tmsize_t MemWrite(thandle_t h, void* buffer, tmsize_t size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  if (f->position + size > f->bytes.size()) f->bytes.resize(f->position + size);
-  std::memcpy(f->bytes.data() + f->position, buffer, size);
-  f->position += size;
-  return size;
-}
-
-toff_t MemSeek(thandle_t h, toff_t offset, int whence) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  if (whence == SEEK_SET) f->position = offset;
-  if (whence == SEEK_CUR) f->position += offset;
-  if (whence == SEEK_END) f->position = f->bytes.size() + offset;
-  return f->position;
-}
-
-int MemClose(thandle_t) {
-  return 0;
-}
-toff_t MemSize(thandle_t h) {
-  return static_cast<TMemoryFile*>(h)->bytes.size();
-}
-int MemMap(thandle_t h, void** base, toff_t* size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  *base = f->bytes.data();
-  *size = f->bytes.size();
-  return 1;
-}
-void MemUnmap(thandle_t, void*, toff_t) {}
-
-TIFF* OpenMemory(TMemoryFile& file, const char* mode) {
-  file.position = 0;
-  return TIFFClientOpen("memory", mode, &file, MemRead, MemWrite, MemSeek, MemClose, MemSize,
-                        MemMap, MemUnmap);
 }
 
 enum class TMode { Mh, G3OneD, G3TwoD, G4 };

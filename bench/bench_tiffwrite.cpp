@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 #include <tiffio.h>
 
+#include "bench/tiffmemory.h"
+
 #include <unistd.h>
 #include <algorithm>
 #include <chrono>
@@ -21,6 +23,8 @@
 #include "formats/tiffwriter.h"
 
 namespace {
+
+using namespace folivo::bench;
 
 using folivo::TIEBitmap;
 using folivo::TIOParamsVals;
@@ -83,42 +87,6 @@ void ColourPage(TIEBitmap& page, int width, int height, uint32_t seed) {
   }
 }
 
-struct TMemoryFile {
-  std::vector<uint8_t> bytes;
-  uint64_t position = 0;
-};
-tmsize_t MemRead(thandle_t h, void* buffer, tmsize_t size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  const uint64_t n =
-      std::min<uint64_t>(size, f->position < f->bytes.size() ? f->bytes.size() - f->position : 0);
-  std::memcpy(buffer, f->bytes.data() + f->position, n);
-  f->position += n;
-  return static_cast<tmsize_t>(n);
-}
-tmsize_t MemWrite(thandle_t h, void* buffer, tmsize_t size) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  if (f->position + size > f->bytes.size()) f->bytes.resize(f->position + size);
-  std::memcpy(f->bytes.data() + f->position, buffer, size);
-  f->position += size;
-  return size;
-}
-toff_t MemSeek(thandle_t h, toff_t offset, int whence) {
-  auto* f = static_cast<TMemoryFile*>(h);
-  if (whence == SEEK_SET) f->position = offset;
-  if (whence == SEEK_CUR) f->position += offset;
-  if (whence == SEEK_END) f->position = f->bytes.size() + offset;
-  return f->position;
-}
-int MemClose(thandle_t) {
-  return 0;
-}
-toff_t MemSize(thandle_t h) {
-  return static_cast<TMemoryFile*>(h)->bytes.size();
-}
-int MemMap(thandle_t, void**, toff_t*) {
-  return 0;
-}
-void MemUnmap(thandle_t, void*, toff_t) {}
 
 struct TCodec {
   const char* name;
@@ -162,8 +130,7 @@ std::vector<uint8_t> FileRows(const TIEBitmap& page, bool ccitt) {
 size_t LibtiffWrite(const TIEBitmap& page, const std::vector<uint8_t>& rows, const TCodec& c) {
   TMemoryFile file;
   file.bytes.reserve(rows.size() / 2);
-  TIFF* tif = TIFFClientOpen("memory", "wl", &file, MemRead, MemWrite, MemSeek, MemClose, MemSize,
-                             MemMap, MemUnmap);
+  TIFF* tif = OpenMemory(file, "wl");
   const bool bilevel = c.bilevel;
   const bool ccitt = c.libtiff == COMPRESSION_CCITTFAX3 || c.libtiff == COMPRESSION_CCITTFAX4;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(page.Width()));
