@@ -8,7 +8,6 @@
 // Every ASCII value carries its NUL, even when it fits in the entry: libtiff
 // warns about texts without one.
 
-#include <tmmintrin.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -28,6 +27,7 @@
 #include "formats/pagelist.h"
 #include "formats/predictor.h"
 #include "formats/quantize.h"
+#include "formats/rgbswap.h"
 #include "formats/stream.h"
 
 namespace folivo {
@@ -600,35 +600,6 @@ void Prepare(TPlan& plan, const TIEBitmap& bitmap, TIOParamsVals& params, int bw
   plan.kind = plan.predictor ? TRowKind::RgbPredicted : TRowKind::Rgb;
 }
 
-// Blue, green, red to red, green, blue: 5 pixels a step with byte shuffles.
-__attribute__((target("ssse3"))) void BgrToRgbSsse3(const uint8_t* src, uint8_t* d, int widthPx) {
-  const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-  int x = 0;
-  // Stores reach one byte past the 5 pixels; the next step or the tail rewrites it.
-  for (; x + 6 <= widthPx; x += 5, src += 15, d += 15)
-    _mm_storeu_si128(
-        reinterpret_cast<__m128i*>(d),
-        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(src)), order));
-  for (; x < widthPx; ++x, src += 3, d += 3) {
-    d[0] = src[2];
-    d[1] = src[1];
-    d[2] = src[0];
-  }
-}
-
-void BgrToRgb(const uint8_t* src, uint8_t* d, int widthPx) {
-  static const bool ssse3 = __builtin_cpu_supports("ssse3");
-  if (ssse3) {
-    BgrToRgbSsse3(src, d, widthPx);
-    return;
-  }
-  for (int x = 0; x < widthPx; ++x, src += 3, d += 3) {
-    d[0] = src[2];
-    d[1] = src[1];
-    d[2] = src[0];
-  }
-}
-
 // Produces the rows of the page in the file's sample layout.
 class TRowSource {
  public:
@@ -681,7 +652,7 @@ class TRowSource {
         } else if (plan_.jpegBgr) {
           return src;
         } else {
-          BgrToRgb(src, out, w);
+          SwapRedBlue(src, out, w);
         }
         break;
       case TRowKind::Luminance:
