@@ -195,31 +195,43 @@ void BenchExtracting(const fs::path& dir) {
     TIFFWriteDirectory(t);
   }
   TIFFClose(t);
-  fs::create_directories(dir / "ours");
-  fs::create_directories(dir / "peer");
   const int runs = gSmoke ? 1 : 5;
   std::vector<int> all;
-  std::vector<std::string> targets;
-  for (int p = 0; p < pages; ++p) {
-    char name[32];
-    std::snprintf(name, sizeof name, "hundred_%04d.tif", p + 1);
-    all.push_back(p);
-    targets.push_back((dir / "ours" / name).string());
-  }
+  for (int p = 0; p < pages; ++p) all.push_back(p);
+  // Every run writes into a folder of its own, as a user splitting a file
+  // does: new files for both sides, nothing to replace.
+  int run = 0;
+  auto freshTargets = [&](const char* side) {
+    const fs::path folder = dir / (side + std::to_string(run++));
+    fs::create_directories(folder);
+    std::vector<std::string> targets;
+    for (int p = 0; p < pages; ++p) {
+      char name[32];
+      std::snprintf(name, sizeof name, "hundred_%04d.tif", p + 1);
+      targets.push_back((folder / name).string());
+    }
+    return targets;
+  };
   // What split does: every page from one open source.
-  const double ours = Seconds([&] { ExtractTiffPages(source, all, targets); }, runs);
+  const double ours = Seconds([&] { ExtractTiffPages(source, all, freshTargets("ours")); }, runs);
   const double onePerCall = Seconds(
       [&] {
+        const std::vector<std::string> targets = freshTargets("single");
         for (int p = 0; p < pages; ++p) ExtractTiffPage(source, targets[p], p);
       },
       runs);
-  const std::string cmd = "tiffsplit " + source + " " + (dir / "peer" / "x").string();
   const bool haveTool = std::system("command -v tiffsplit > /dev/null 2>&1") == 0;
   if (!haveTool) {
     std::printf("extracting %d pages: ours %.2f ms (tiffsplit not installed)\n", pages, ours * 1e3);
     return;
   }
-  const double peer = Seconds([&] { (void)!std::system(cmd.c_str()); }, runs);
+  const double peer = Seconds(
+      [&] {
+        const fs::path folder = dir / ("peer" + std::to_string(run++));
+        fs::create_directories(folder);
+        (void)!std::system(("tiffsplit " + source + " " + (folder / "x").string()).c_str());
+      },
+      runs);
   std::printf(
       "extracting %d G4 pages (ExtractTiffPages): ours %.2f ms, tiffsplit %.2f ms, ratio %.2f\n",
       pages, ours * 1e3, peer * 1e3, peer / ours);
