@@ -118,6 +118,7 @@ TMainForm::TMainForm(const QStringList& files, const QString& settingsPath, QWid
 }
 
 TMainForm::~TMainForm() {
+  viewState_.OnChanged = nullptr;
   // The page-list model observes pages_; it must go before the list does.
   delete ImageEMV;
   ImageEMV = nullptr;
@@ -251,6 +252,12 @@ void TMainForm::BuildLayout() {
   connect(ImageEV, &TImageView::DoubleClicked, this, &TMainForm::ImageEVDblClick);
   connect(ImageEVNav, &TImageNavigator::DoubleClicked, this, &TMainForm::ImageEVNavDblClick);
   pnlNavigator->hide();
+  // Operations and undo change the view's bitmap behind the widgets' back.
+  viewState_.OnChanged = [this] {
+    ImageEV->Update();
+    ImageEV->viewport()->update();
+    if (pnlNavigator->isVisible()) ImageEVNav->Update();
+  };
 
   splitter_->addWidget(left);
   splitter_->addWidget(right);
@@ -343,6 +350,8 @@ std::function<void()> TMainForm::Handler(const char* name, int tag) {
       {"sbZoomTo100Click", &TMainForm::sbZoomTo100Click},
       {"sbNavigatorClick", &TMainForm::sbNavigatorClick},
       {"sbCropPageClick", &TMainForm::sbCropPageClick},
+      {"sbUndoClick", &TMainForm::sbUndoClick},
+      {"sbRedoClick", &TMainForm::sbRedoClick},
       {"mnOrganizeFavouritesClick", &TMainForm::mnOrganizeFavouritesClick},
       {"mnAddFavouriteClick", &TMainForm::mnAddFavouriteClick},
   };
@@ -388,6 +397,7 @@ void TMainForm::LoadSettings() {
   showResolution_ = ini.ReadBool(kParameter, "ShowResolution", false);
   recentFileNumber_ = ini.ReadInteger(kParameter, "RecentFileNumber", 5);
   undoLimit_ = ini.ReadInteger(kParameter, "UndoCount", 5);
+  proc_.SetUndoLimit(std::max(0, undoLimit_));
   ImageEV->SetBackgroundColor(color);
   ImageEVNav->update();
 }
@@ -458,8 +468,8 @@ void TMainForm::TurnNavigatorPanel() {
 }
 
 void TMainForm::UpdateUndoButtons() {
-  // No operation has recorded a snapshot yet: the history is empty.
-  const bool canUndo = false, canRedo = false;
+  const bool canUndo = proc_.History().UndoCount() > 0;
+  const bool canRedo = proc_.History().RedoCount() > 0;
   buttons_.value("sbUndo")->setEnabled(canUndo);
   actions_.value("mnUndo")->setEnabled(canUndo);
   buttons_.value("sbRedo")->setEnabled(canRedo);
@@ -617,6 +627,7 @@ void TMainForm::ResetUndo(int index) {
   }
   undoPageCount_ = pages_.PageCount();
   undoPageIndex_ = index;
+  proc_.History().Clear();
   UpdateUndoButtons();
 }
 
@@ -839,9 +850,27 @@ void TMainForm::sbCropPageClick() {
 }
 
 void TMainForm::ImageEVDblClick() {
-  // With no pages this opens the image browser, with a selection it crops to
-  // it; neither the browser nor the crop operation exists yet, so a double
-  // click does nothing for now.
+  // With no pages a double click is to open the image browser, which is not
+  // built yet; until then it does nothing there.
+  if (pages_.PageCount() == 0) return;
+  if (!viewState_.HasSelection()) return;
+  {
+    TBusyGuard busy(*this);
+    proc_.CropSel();
+    StorePage(pages_.CurrentPage());
+  }
+}
+
+void TMainForm::sbUndoClick() {
+  if (!proc_.Undo()) return;
+  StorePage(pages_.CurrentPage());
+  RefreshStatus();
+}
+
+void TMainForm::sbRedoClick() {
+  if (!proc_.Redo()) return;
+  StorePage(pages_.CurrentPage());
+  RefreshStatus();
 }
 
 void TMainForm::AddRecentFile(const QString& fileName, double time) {

@@ -13,6 +13,7 @@
 
 #include "app/recentfiles.h"
 #include "formats/pagelist.h"
+#include "processing/imageproc.h"
 #include "processing/viewstate.h"
 
 class QAction;
@@ -92,6 +93,10 @@ class TMainForm : public QMainWindow {
   void sbCropPageClick();
   void ImageEVDblClick();
 
+  // Undo history of the page shown in the view.
+  void sbUndoClick();
+  void sbRedoClick();
+
   // Recent files and favourite folders.
   void AddRecentFile(const QString& fileName, double time);
   void BuildRecentMenu();
@@ -107,6 +112,8 @@ class TMainForm : public QMainWindow {
   // Document and view.
   TPageList& Pages() { return pages_; }
   TViewState& ViewState() { return viewState_; }
+  // The page view's processing component; its history is the undo history.
+  TImageProc& Proc() { return proc_; }
   TImageView& PageView() { return *ImageEV; }
   TPageListView& PageListView() { return *ImageEMV; }
   TImageNavigator& Navigator() { return *ImageEVNav; }
@@ -167,6 +174,7 @@ class TMainForm : public QMainWindow {
 
   TPageList pages_;
   TViewState viewState_;
+  TImageProc proc_{viewState_};
   std::unique_ptr<TPageListModel> model_;
   TPageListView* ImageEMV = nullptr;
   TImageView* ImageEV = nullptr;

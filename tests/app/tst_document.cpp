@@ -18,6 +18,7 @@
 #include "formats/stream.h"
 #include "platform/clipboardraw.h"
 #include "platform/imageio.h"
+#include "platform/inifile.h"
 #include "platform/qtbitmap.h"
 #include "platform/widgets/imageview.h"
 #include "platform/widgets/pagelistview.h"
@@ -525,6 +526,135 @@ class TestDocument : public QObject {
     QVERIFY(!crop->isChecked());
     QVERIFY(!form.ViewState().HasSelection());
     QVERIFY(!view.SelectionMode());
+  }
+
+  // Flip then undo and redo through the buttons and the menu entries: the
+  // page list follows each step and the four controls follow the two lists.
+  void undoAndRedoRestoreThePageInTheList() {
+    TMainForm form({}, Ini());
+    AddPages(form, {7, 9});
+    form.Pages().Select(1);
+    form.ShowPage(1);
+    auto enabled = [&form] {
+      return QList<bool>{form.Button("sbUndo")->isEnabled(), form.Action("mnUndo")->isEnabled(),
+                         form.Button("sbRedo")->isEnabled(), form.Action("mnRedo")->isEnabled()};
+    };
+    QCOMPARE(enabled(), (QList<bool>{false, false, false, false}));
+    form.Proc().Rotate(90);
+    form.StorePage(1);
+    form.UpdateUndoButtons();
+    QCOMPARE(form.Pages().FullWidth(1), 5);
+    QCOMPARE(enabled(), (QList<bool>{true, true, false, false}));
+
+    form.Button("sbUndo")->click();
+    QCOMPARE(form.Pages().FullWidth(1), 9);
+    QCOMPARE(form.Pages().FullHeight(1), 5);
+    QCOMPARE(form.ViewState().Bitmap.Width(), 9);
+    QCOMPARE(enabled(), (QList<bool>{false, false, true, true}));
+    QCOMPARE(form.Pages().FullWidth(0), 7);  // only the current page is written
+
+    form.Action("mnRedo")->trigger();
+    QCOMPARE(form.Pages().FullWidth(1), 5);
+    QCOMPARE(enabled(), (QList<bool>{true, true, false, false}));
+    form.Action("mnUndo")->trigger();
+    QCOMPARE(form.Pages().FullWidth(1), 9);
+    form.sbUndoClick();  // empty undo list: nothing changes
+    QCOMPARE(form.Pages().FullWidth(1), 9);
+    QCOMPARE(form.Proc().History().RedoCount(), 1);
+  }
+
+  void undoLimitComesFromTheSettings_data() {
+    QTest::addColumn<int>("setting");  // -1: key absent
+    QTest::addColumn<int>("kept");
+    QTest::newRow("default 5") << -1 << 5;
+    QTest::newRow("2 keeps the last two") << 2 << 2;
+    QTest::newRow("0 keeps none") << 0 << 0;
+  }
+  void undoLimitComesFromTheSettings() {
+    QFETCH(int, setting);
+    QFETCH(int, kept);
+    if (setting >= 0) {
+      TIniFile ini(Ini().toStdString());
+      ini.WriteInteger("Parameter", "UndoCount", setting);
+    }
+    TMainForm form({}, Ini());
+    AddPages(form, {10});
+    form.Pages().Select(0);
+    form.ShowPage(0);
+    // Six 90-degree turns: snapshot i has width 10 for even i, 5 for odd.
+    for (int i = 0; i < 6; ++i) form.Proc().Rotate(90);
+    QCOMPARE(form.Proc().History().UndoCount(), kept);
+    if (kept > 0) {
+      // The newest snapshot is the one before the last turn, 5 wide.
+      QCOMPARE(form.Proc().History().UndoEntry(kept - 1).Snapshot->Width(), 5);
+      QCOMPARE(form.Proc().History().UndoEntry(0).Snapshot->Width(), kept % 2 ? 5 : 10);
+    }
+  }
+
+  void historyBelongsToOnePageOfAnUnchangedList() {
+    TMainForm form({}, Ini());
+    AddPages(form, {10, 11, 12});
+    form.Pages().Select(0);
+    form.ShowPage(0);
+    auto operate = [&form] {
+      form.Proc().Flip(0);
+      form.StorePage(form.Pages().CurrentPage());
+    };
+    operate();
+    form.ShowPage(0);  // same page again: kept
+    QCOMPARE(form.Proc().History().UndoCount(), 1);
+    QVERIFY(form.Button("sbUndo")->isEnabled());
+
+    form.ShowPage(1);  // another page: emptied
+    QCOMPARE(form.Proc().History().UndoCount(), 0);
+    QVERIFY(!form.Button("sbUndo")->isEnabled());
+
+    operate();
+    form.Proc().Undo();
+    QCOMPARE(form.Proc().History().RedoCount(), 1);
+    form.Pages().Append();  // the list changed under the same page
+    form.ShowPage(1);
+    QCOMPARE(form.Proc().History().RedoCount(), 0);
+    QVERIFY(!form.Button("sbRedo")->isEnabled());
+
+    operate();
+    form.ImageEMVImageDeselect(1);
+    QCOMPARE(form.Proc().History().UndoCount(), 0);
+  }
+
+  void doubleClickCropsToTheSelection() {
+    TMainForm form({}, Ini());
+    TImageView& view = form.PageView();
+    emit view.DoubleClicked();  // no pages: nothing, no fault
+    QCOMPARE(form.Pages().PageCount(), 0);
+
+    AddPages(form, {100, 100});
+    form.Pages().Bitmap(1).Allocate(100, 80, ie8g);
+    form.Pages().Bitmap(1).Fill(40);
+    form.Pages().Select(1);
+    form.ShowPage(1);
+    form.Button("sbCropPage")->click();
+    emit view.DoubleClicked();  // the whole page is selected: same size, one snapshot
+    QCOMPARE(form.Pages().FullWidth(1), 100);
+    form.ViewState().Select(TRect{10, 20, 50, 60});
+    emit view.DoubleClicked();
+    QCOMPARE(form.Pages().FullWidth(1), 40);
+    QCOMPARE(form.Pages().FullHeight(1), 40);
+    QCOMPARE(form.Pages().FullWidth(0), 100);
+    QVERIFY(view.SelectionMode());
+    QVERIFY(form.Button("sbCropPage")->isChecked());
+    QVERIFY(!form.ViewState().HasSelection());
+    QVERIFY(form.Button("sbUndo")->isEnabled());
+    QVERIFY(form.WaitForm() == nullptr);  // the busy window went again
+
+    const int entries = form.Proc().History().UndoCount();
+    emit view.DoubleClicked();  // no selection now: nothing
+    QCOMPARE(form.Proc().History().UndoCount(), entries);
+    QCOMPARE(form.Pages().FullWidth(1), 40);
+
+    form.sbUndoClick();
+    QCOMPARE(form.Pages().FullWidth(1), 100);
+    QCOMPARE(form.Pages().FullHeight(1), 80);
   }
 
   void otherFormats_data() {
