@@ -169,7 +169,11 @@ void AutoWhiteTables(const TIEBitmap& rgb, uint8_t red[256], uint8_t green[256],
     const double mean = count ? sum[c] / static_cast<double>(count) : 255.0;
     const double gain = mean > 0 ? 255.0 / mean : 1.0;
     for (int v = 0; v < 256; ++v) {
-      const double t = std::trunc(v * gain);
+      // Truncation of the exact product: a double product that rounded up
+      // to a whole number is one too high.
+      const double p = v * gain;
+      double t = std::trunc(p);
+      if (t == p && std::fma(v, gain, -p) < 0) t -= 1;
       tables[c][v] = static_cast<uint8_t>(std::clamp(t, 0.0, 255.0));
     }
   }
