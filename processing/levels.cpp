@@ -82,8 +82,10 @@ void TLevelsClass::SetWhitePoint(int channel, int level) {
 
 void TLevelsClass::SetGamma(int channel, float gamma) {
   if (channel < 0 || channel >= 4) return;
-  if (!(gamma >= 0.1f)) gamma = 0;  // NaN switches the step off too
-  else if (gamma > 9.99f) gamma = 9.99f;
+  if (!(gamma >= 0.1f))
+    gamma = 0;  // NaN switches the step off too
+  else if (gamma > 9.99f)
+    gamma = 9.99f;
   Channels[channel].Gamma = gamma;
 }
 
@@ -97,8 +99,7 @@ void TLevelsClass::BuildTables() {
   for (int c = 0; c < 3; ++c)
     for (int v = 0; v < 256; ++v) {
       const double y = 255 * TransferValue(c, v / 255.0);
-      (*tables[c])[v] =
-          !(y > 0) ? 0 : y >= 255 ? 255 : static_cast<uint8_t>(std::nearbyint(y));
+      (*tables[c])[v] = !(y > 0) ? 0 : y >= 255 ? 255 : static_cast<uint8_t>(std::nearbyint(y));
     }
 }
 
@@ -150,10 +151,9 @@ int PositionFromGamma(int low, int high, float gamma) {
   if (gamma == 1.0f || !(gamma > 0)) return m;
   if (gamma < 1.0f) {
     const int r = static_cast<int>(std::nearbyint(std::min(10.0 / gamma, 1e6)));
-    return static_cast<int>(
-        (static_cast<int64_t>(high - m) * (r + 90) + static_cast<int64_t>(m) * 190 -
-         static_cast<int64_t>(high) * 100) /
-        90);
+    return static_cast<int>((static_cast<int64_t>(high - m) * (r + 90) +
+                             static_cast<int64_t>(m) * 190 - static_cast<int64_t>(high) * 100) /
+                            90);
   }
   const int r = static_cast<int>(std::nearbyint(100.0 / gamma));
   return (r * (m - low) + low * 100 - m * 10) / 90;

@@ -18,8 +18,8 @@ struct TLevelChannel {
   std::array<int32_t, 256> Counts{};
   int32_t Peak = 0;
   double Mean = 0.0;
-  int32_t BlackPoint = 0;  // 0..253
-  float Gamma = 1.0f;      // 0: no gamma step; at most 9.99
+  int32_t BlackPoint = 0;    // 0..253
+  float Gamma = 1.0f;        // 0: no gamma step; at most 9.99
   int32_t WhitePoint = 255;  // 2..255
   int32_t OutputBlack = 0;
   int32_t OutputWhite = 255;

@@ -43,8 +43,11 @@ TEST(CropBorders, PagesWithNothingToCropAreLeftAlone) {
     const char* name;
     int w, h;
     double fill;
-  } cases[] = {{"white", 50, 40, 1}, {"black", 50, 40, 0}, {"one column", 1, 40, 0},
-               {"one row black", 40, 1, 0}, {"one pixel", 1, 1, 1}};
+  } cases[] = {{"white", 50, 40, 1},
+               {"black", 50, 40, 0},
+               {"one column", 1, 40, 0},
+               {"one row black", 40, 1, 0},
+               {"one pixel", 1, 1, 1}};
   for (const auto& c : cases) {
     TViewState view;
     view.Bitmap.SetLocation(ieMemory);

@@ -48,8 +48,7 @@ TEST(Levels, ChannelRecordGoesFirstThenComposite) {
   levels.SetWhitePoint(1, 127);  // red doubles
   levels.SetBlackPoint(0, 50);
   // Red: 60 -> 120.47..., then (120.47 - 50) / 205 x 255.
-  EXPECT_NEAR(levels.TransferValue(0, 60 / 255.0) * 255, (60 * 255.0 / 127 - 50) * 255 / 205,
-              1e-9);
+  EXPECT_NEAR(levels.TransferValue(0, 60 / 255.0) * 255, (60 * 255.0 / 127 - 50) * 255 / 205, 1e-9);
   EXPECT_NEAR(levels.TransferValue(1, 60 / 255.0) * 255, (60 - 50) * 255.0 / 205, 1e-9);
   // Not clamped: below the black point goes negative.
   EXPECT_LT(levels.TransferValue(2, 10 / 255.0), 0);

@@ -118,7 +118,7 @@ TEST(AutoSharp, EdgeMapBordersAndOtherFormats) {
     for (char c : bits[y]) black += c == '#';
   }
   EXPECT_EQ(bits[39], std::string(40, '.'));
-  EXPECT_GT(black, 20);  // the square's outline is found
+  EXPECT_GT(black, 20);          // the square's outline is found
   EXPECT_EQ(bits[20][20], '.');  // flat inside
 
   // 1-bit and 8-bit pages are converted, not read as 24-bit rows.

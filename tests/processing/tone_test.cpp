@@ -112,8 +112,8 @@ TEST(BrightnessContrast, TableFigures) {
   struct {
     int brightness, contrast, in, out;
   } cases[] = {
-      {0, 0, 0, 0},      {0, 0, 77, 77},     {0, 0, 255, 255},   {-100, 0, 0, 1},
-      {-100, 0, 255, 1}, {0, -100, 0, 170},  {0, -100, 255, 170}, {0, 100, 171, 234},
+      {0, 0, 0, 0},       {0, 0, 77, 77},     {0, 0, 255, 255},    {-100, 0, 0, 1},
+      {-100, 0, 255, 1},  {0, -100, 0, 170},  {0, -100, 255, 170}, {0, 100, 171, 234},
       {0, 100, 169, 106}, {0, 100, 255, 255}, {100, 0, 100, 199},  {100, 0, 200, 255},
       {0, 50, 100, 71},  // 170 - 70 x 1.41421...
   };
@@ -161,8 +161,7 @@ TEST(Gamma, OneBitPageIsConvertedNotMisread) {
   TImageProc proc(view);
   GammaCorrect(proc, 2.0, 7);
   ASSERT_EQ(view.Bitmap.PixelFormat(), ie24RGB);
-  EXPECT_EQ(test::Gray(view.Bitmap)[0],
-            (std::vector<int>{0, 255, 0, 255, 0, 255, 0, 255, 0, 255}));
+  EXPECT_EQ(test::Gray(view.Bitmap)[0], (std::vector<int>{0, 255, 0, 255, 0, 255, 0, 255, 0, 255}));
   EXPECT_EQ(proc.History().UndoEntry(0).Snapshot->PixelFormat(), ie1g);
 }
 
