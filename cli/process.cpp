@@ -13,10 +13,15 @@
 #include "formats/params.h"
 #include "formats/tiffpages.h"
 #include "formats/tiffwriter.h"
+#include "processing/bwgray.h"
+#include "processing/cleanup.h"
 #include "processing/deskew.h"
 #include "processing/fitpagesize.h"
 #include "processing/imageproc.h"
+#include "processing/levels.h"
 #include "processing/resample.h"
+#include "processing/sharpen.h"
+#include "processing/tone.h"
 
 namespace folivo::cli {
 
@@ -114,6 +119,59 @@ std::string ParseOp(const std::string& text, TPageOp& op) {
         SkewCandidates(static_cast<int>(std::nearbyint(2 * range)), step).empty())
       return bad();
     op = [=](TImageProc& p, int page, std::ostream& out) { Deskew(p, page, out, range, step); };
+  } else if (name == "cropborders") {
+    int tol = 6;
+    if (n > 1 || (n == 1 && !ParseInt(f[1], tol)) || tol < 1) return bad();
+    op = [tol](TImageProc& p, int, std::ostream&) { CropBorders(p, tol); };
+  } else if ((name == "whitebalance" || name == "bw" || name == "gray" || name == "negative" ||
+              name == "autocontrast") &&
+             n == 0) {
+    op = [name](TImageProc& p, int, std::ostream&) {
+      if (name == "whitebalance")
+        WhiteBalance_AutoWhite(p);
+      else if (name == "bw")
+        ConvertToBW_FloyedSteinberg(p);
+      else if (name == "gray")
+        ConvertToGray(p);
+      else if (name == "negative")
+        Negative(p);
+      else
+        AutoContrast(p);
+    };
+  } else if (name == "sharpen") {
+    int intensity = 68;
+    double rate = 0.035;
+    if ((n != 0 && n != 2) || (n == 2 && (!ParseInt(f[1], intensity) || !ParseReal(f[2], rate))) ||
+        rate < 0 || rate > 1)
+      return bad();
+    op = [=](TImageProc& p, int, std::ostream&) { AutoSharp(p, intensity, rate); };
+  } else if (name == "blur") {
+    double radius;
+    if (n != 1 || !ParseReal(f[1], radius)) return bad();
+    op = [radius](TImageProc& p, int, std::ostream&) { Blur(p, radius); };
+  } else if (name == "brightness") {
+    int b, c;
+    double gamma;
+    if (n != 3 || !ParseInt(f[1], b) || !ParseInt(f[2], c) || !ParseReal(f[3], gamma) || gamma <= 0)
+      return bad();
+    op = [=](TImageProc& p, int, std::ostream&) {
+      AdjustBrightnessContrastSaturation(p, b, c, 0);
+      GammaCorrect(p, gamma, 7);
+    };
+  } else if (name == "levels") {
+    int channel, black, white;
+    double gamma;
+    if (n != 4 || !ParseInt(f[1], channel) || !ParseInt(f[2], black) || !ParseReal(f[3], gamma) ||
+        !ParseInt(f[4], white) || channel < 0 || channel > 3)
+      return bad();
+    op = [=](TImageProc& p, int, std::ostream&) {
+      TLevelsClass levels;
+      levels.ResetChannels();
+      levels.SetBlackPoint(channel, black);
+      levels.SetGamma(channel, static_cast<float>(gamma));
+      levels.SetWhitePoint(channel, white);
+      ApplyLevels(p, levels);
+    };
   } else {
     return "unknown operation \"" + text + "\"";
   }
@@ -132,7 +190,9 @@ int RunProcess(const std::vector<std::string>& args, std::ostream& out, std::ost
     if (!problem.empty()) {
       err << "usage: " << problem
           << " (rotate:ANGLE, flip:0|1, resize-canvas:W:H:HALIGN:VALIGN, resample:W:H:FILTER, "
-             "fit:SIDE:OPTION:SIZE:FILTERINDEX, deskew[:RANGE[:STEP]])\n";
+             "fit:SIDE:OPTION:SIZE:FILTERINDEX, deskew[:RANGE[:STEP]], cropborders[:TOL], "
+             "whitebalance, bw, gray, negative, autocontrast, sharpen[:INTENSITY:RATE], "
+             "blur:RADIUS, brightness:B:C:GAMMA, levels:CHANNEL:BLACK:GAMMA:WHITE)\n";
       return 2;
     }
     ops.push_back(std::move(op));

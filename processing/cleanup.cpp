@@ -169,36 +169,40 @@ void AutoWhiteTables(const TIEBitmap& rgb, uint8_t red[256], uint8_t green[256],
     const double mean = count ? sum[c] / static_cast<double>(count) : 255.0;
     const double gain = mean > 0 ? 255.0 / mean : 1.0;
     for (int v = 0; v < 256; ++v) {
-      const double t = std::trunc(v * gain);
+      // Truncation of the exact product: a double product that rounded up
+      // to a whole number is one too high.
+      const double p = v * gain;
+      double t = std::trunc(p);
+      if (t == p && std::fma(v, gain, -p) < 0) t -= 1;
       tables[c][v] = static_cast<uint8_t>(std::clamp(t, 0.0, 255.0));
     }
   }
 }
 
 void WhiteBalance_AutoWhite(TImageProc& proc) {
-  proc.Run({FormatBit(ie24RGB), true, false, TSnapshotPoint::BeforeAdmission,
-            "WhiteBalance_AutoWhite"},
-           [](TIEBitmap& region, TIOProgress& progress) {
-             uint8_t red[256], green[256], blue[256];
-             AutoWhiteTables(region, red, green, blue);
-             const int w = region.Width(), h = region.Height();
-             ParallelBands(
-                 h, PassThreads(static_cast<long long>(w) * h),
-                 [&](int first, int last) {
-                   for (int y = first; y < last; ++y) {
-                     uint8_t* p = region.GetScanline(y);
-                     for (int x = 0; x < w; ++x, p += 3) {
-                       p[0] = blue[p[0]];
-                       p[1] = green[p[1]];
-                       p[2] = red[p[2]];
-                     }
-                   }
-                 },
-                 [&](int done) {
-                   progress.Done = done;
-                   progress.Report(100.0 / h);
-                 });
-           });
+  proc.Run(
+      {FormatBit(ie24RGB), true, false, TSnapshotPoint::BeforeAdmission, "WhiteBalance_AutoWhite"},
+      [](TIEBitmap& region, TIOProgress& progress) {
+        uint8_t red[256], green[256], blue[256];
+        AutoWhiteTables(region, red, green, blue);
+        const int w = region.Width(), h = region.Height();
+        ParallelBands(
+            h, PassThreads(static_cast<long long>(w) * h),
+            [&](int first, int last) {
+              for (int y = first; y < last; ++y) {
+                uint8_t* p = region.GetScanline(y);
+                for (int x = 0; x < w; ++x, p += 3) {
+                  p[0] = blue[p[0]];
+                  p[1] = green[p[1]];
+                  p[2] = red[p[2]];
+                }
+              }
+            },
+            [&](int done) {
+              progress.Done = done;
+              progress.Report(100.0 / h);
+            });
+      });
 }
 
 }  // namespace folivo

@@ -30,8 +30,7 @@ void CropBorders(TImageProc& proc, int tolerance);
 
 // The three per-channel tables that take the mean paper tone of a 24-bit
 // bitmap to white; gains 1 when there is no paper pixel.
-void AutoWhiteTables(const TIEBitmap& rgb, uint8_t red[256], uint8_t green[256],
-                     uint8_t blue[256]);
+void AutoWhiteTables(const TIEBitmap& rgb, uint8_t red[256], uint8_t green[256], uint8_t blue[256]);
 // Whether an RGB colour counts as paper (hue bands, saturation, lightness).
 bool IsPaperColor(int red, int green, int blue);
 void WhiteBalance_AutoWhite(TImageProc& proc);

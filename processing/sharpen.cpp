@@ -102,9 +102,10 @@ void BlurBitmap(TIEBitmap& bitmap, double radius, TIOProgress* progress) {
 }
 
 void Blur(TImageProc& proc, double radius) {
-  proc.Run({FormatBit(ie8g) | FormatBit(ie24RGB), true, false, TSnapshotPoint::BeforeAdmission,
-            "Blur " + FormatAngle(radius)},
-           [&](TIEBitmap& region, TIOProgress& progress) { BlurBitmap(region, radius, &progress); });
+  proc.Run(
+      {FormatBit(ie8g) | FormatBit(ie24RGB), true, false, TSnapshotPoint::BeforeAdmission,
+       "Blur " + FormatAngle(radius)},
+      [&](TIEBitmap& region, TIOProgress& progress) { BlurBitmap(region, radius, &progress); });
 }
 
 namespace {
@@ -162,8 +163,7 @@ void ShenCastanEdges(const TIEBitmap& bitmap, double rate, TIEBitmap& edges) {
     const uint8_t* src = bitmap.GetScanline(((row - kExtend) % H + H) % H);
     for (int col = 0; col < nc; ++col) {
       const int sx = ((col - kExtend) % W + W) % W;
-      x[row * n + col] = rgb ? Luminance(src[3 * sx + 2], src[3 * sx + 1], src[3 * sx])
-                             : src[sx];
+      x[row * n + col] = rgb ? Luminance(src[3 * sx + 2], src[3 * sx + 1], src[3 * sx]) : src[sx];
     }
   }
   Isef(x, smooth, nr, nc);

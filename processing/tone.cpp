@@ -63,9 +63,9 @@ void Negative(TImageProc& proc) {
              if (region.PixelFormat() == ie8p) {
                for (int i = 0; i < region.PaletteLength(); ++i) {
                  TColorTriple c = region.GetPaletteColor(i);
-                 region.SetPaletteColor(i, {static_cast<uint8_t>(255 - c.blue),
-                                            static_cast<uint8_t>(255 - c.green),
-                                            static_cast<uint8_t>(255 - c.red)});
+                 region.SetPaletteColor(
+                     i, {static_cast<uint8_t>(255 - c.blue), static_cast<uint8_t>(255 - c.green),
+                         static_cast<uint8_t>(255 - c.red)});
                }
                return;
              }
@@ -87,8 +87,7 @@ void Negative(TImageProc& proc) {
                  const int64_t usedBits = static_cast<int64_t>(w) * bits;
                  const int64_t bytes = usedBits / 8;
                  for (int64_t i = 0; i < bytes; ++i) row[i] = static_cast<uint8_t>(~row[i]);
-                 if (usedBits % 8)
-                   row[bytes] ^= static_cast<uint8_t>(0xFF00 >> (usedBits % 8));
+                 if (usedBits % 8) row[bytes] ^= static_cast<uint8_t>(0xFF00 >> (usedBits % 8));
                }
                ReportRows(progress, y + 1, h);
              }
@@ -98,24 +97,23 @@ void Negative(TImageProc& proc) {
 void GetHistogram(TImageProc& proc, THistogram& histogram) {
   histogram.fill({});
   TViewState& view = proc.AttachedView();
-  proc.Run({kRgb, true, true, TSnapshotPoint::None, ""},
-           [&](TIEBitmap& region, TIOProgress&) {
-             // The region is the page itself or the selection's rectangle.
-             const bool whole = &region == &view.Bitmap;
-             const bool masked = !whole && !view.SelectionMask().IsEmpty();
-             const int ox = whole ? 0 : view.Selection().Left;
-             const int oy = whole ? 0 : view.Selection().Top;
-             for (int y = 0; y < region.Height(); ++y) {
-               const uint8_t* p = region.GetScanline(y);
-               for (int x = 0; x < region.Width(); ++x, p += 3) {
-                 if (masked && !view.InSelection(ox + x, oy + y)) continue;
-                 ++histogram[p[2]].Red;
-                 ++histogram[p[1]].Green;
-                 ++histogram[p[0]].Blue;
-                 ++histogram[Luminance(p[2], p[1], p[0])].Gray;
-               }
-             }
-           });
+  proc.Run({kRgb, true, true, TSnapshotPoint::None, ""}, [&](TIEBitmap& region, TIOProgress&) {
+    // The region is the page itself or the selection's rectangle.
+    const bool whole = &region == &view.Bitmap;
+    const bool masked = !whole && !view.SelectionMask().IsEmpty();
+    const int ox = whole ? 0 : view.Selection().Left;
+    const int oy = whole ? 0 : view.Selection().Top;
+    for (int y = 0; y < region.Height(); ++y) {
+      const uint8_t* p = region.GetScanline(y);
+      for (int x = 0; x < region.Width(); ++x, p += 3) {
+        if (masked && !view.InSelection(ox + x, oy + y)) continue;
+        ++histogram[p[2]].Red;
+        ++histogram[p[1]].Green;
+        ++histogram[p[0]].Blue;
+        ++histogram[Luminance(p[2], p[1], p[0])].Gray;
+      }
+    }
+  });
 }
 
 std::array<uint8_t, 256> HistEqualizeTable(int low, int high) {
@@ -158,8 +156,8 @@ int FixedFactor(int percent) {
 std::array<uint8_t, 256> BrightnessContrastTable(int brightness, int contrast) {
   const int64_t b = FixedFactor(brightness);
   if (contrast == 100) contrast = 99;
-  const double slope =
-      contrast > 0 ? 1.0 / std::cos(contrast * 0.015707963267948967) : std::cos(contrast * 0.015708);
+  const double slope = contrast > 0 ? 1.0 / std::cos(contrast * 0.015707963267948967)
+                                    : std::cos(contrast * 0.015708);
   TTable curve, t;
   for (int i = 0; i < 256; ++i) curve[i] = ClampRound((i - 170) * slope + 170);
   for (int j = 0; j < 256; ++j) {
