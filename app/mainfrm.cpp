@@ -8,6 +8,7 @@
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFrame>
@@ -549,7 +550,15 @@ void TMainForm::LoadDocumentFile(const QString& fileName) {
   try {
     TBusyGuard busy(*this);
     TIOProgress progress;
-    progress.OnProgress = [this](void*, int percent) {
+    // The reader reports per row; redrawing the bar for every report costs
+    // more than the decoding, so it is redrawn at most every 40 ms.
+    int shownPercent = -1;
+    QElapsedTimer sinceShown;
+    sinceShown.start();
+    progress.OnProgress = [this, &shownPercent, &sinceShown](void*, int percent) {
+      if (percent == shownPercent || (percent <= 98 && sinceShown.elapsed() < 40)) return;
+      shownPercent = percent;
+      sinceShown.restart();
       ShowProgress(percent);
       if (percent > 98) RestoreStatus();
     };
