@@ -169,7 +169,7 @@ class TestMainForm : public QObject {
     QList<int> tags;
     for (const QString& n : order) tags << form.Action(n)->property("tag").toInt();
     QCOMPARE(tags, (QList<int>{1, 3, 2, 4, 5}));
-    // Commands not built yet are disabled, never silent; quitting works.
+    // Undo waits for a history; quitting works.
     QVERIFY(form.Action("mnQuit")->isEnabled());
     QVERIFY(!form.Action("mnUndo")->isEnabled());
   }
