@@ -18,11 +18,11 @@
 namespace folivo {
 namespace {
 
-using test::TTiffPageSpec;
+using test::TTiffFixturePage;
 
 struct TCase {
   std::string name;
-  TTiffPageSpec spec;
+  TTiffFixturePage page;
   bool bigEndian = false;
   bool libtiffExact = true;  // libtiff's RGBA rendering must agree byte for byte
   int tolerance = 0;         // JPEG: libjpeg's rounding
@@ -48,7 +48,7 @@ int ScaleGray(uint32_t v, int bits) {
 }
 
 // The colour a page must show at (x, y), from the samples that were written.
-uint32_t ExpectedRgb(const TTiffPageSpec& p, uint32_t x, uint32_t y) {
+uint32_t ExpectedRgb(const TTiffFixturePage& p, uint32_t x, uint32_t y) {
   auto s = [&](uint32_t i) { return test::FixtureSample(p, x, y, i); };
   switch (p.photometric) {
     case 0:
@@ -86,10 +86,10 @@ uint32_t ExpectedRgb(const TTiffPageSpec& p, uint32_t x, uint32_t y) {
 
 std::vector<TCase> MakeCases() {
   std::vector<TCase> cases;
-  auto add = [&](std::string name, TTiffPageSpec spec, bool libtiffExact = true,
+  auto add = [&](std::string name, TTiffFixturePage page, bool libtiffExact = true,
                  int tolerance = 0) {
     for (bool big : {false, true}) {
-      TCase c{name + (big ? "_MM" : "_II"), spec, big, libtiffExact, tolerance};
+      TCase c{name + (big ? "_MM" : "_II"), page, big, libtiffExact, tolerance};
       cases.push_back(c);
     }
   };
@@ -105,7 +105,7 @@ std::vector<TCase> MakeCases() {
   for (const TBilevelCodec& c : bilevel) {
     for (uint16_t photometric : {0, 1}) {
       for (uint16_t fill : {1, 2}) {
-        TTiffPageSpec p;
+        TTiffFixturePage p;
         p.bits = 1;
         p.photometric = photometric;
         p.compression = c.compression;
@@ -116,7 +116,7 @@ std::vector<TCase> MakeCases() {
             p);
       }
     }
-    TTiffPageSpec t;
+    TTiffFixturePage t;
     t.bits = 1;
     t.photometric = 0;
     t.compression = c.compression;
@@ -136,13 +136,13 @@ std::vector<TCase> MakeCases() {
                             {"packbits", 32773, 1}};
   for (const TCodec& c : general) {
     for (uint16_t photometric : {0, 1}) {
-      TTiffPageSpec p;
+      TTiffFixturePage p;
       p.photometric = photometric;
       p.compression = c.compression;
       p.predictor = c.predictor;
       add(std::string("gray8_") + c.name + "_p" + std::to_string(photometric), p);
     }
-    TTiffPageSpec rgb;
+    TTiffFixturePage rgb;
     rgb.samples = 3;
     rgb.photometric = 2;
     rgb.compression = c.compression;
@@ -155,7 +155,7 @@ std::vector<TCase> MakeCases() {
     rgb.tileLength = 32;
     add(std::string("rgb8_tiled_") + c.name, rgb);
 
-    TTiffPageSpec cmyk;
+    TTiffFixturePage cmyk;
     cmyk.samples = 4;
     cmyk.photometric = 5;
     cmyk.compression = c.compression;
@@ -164,7 +164,7 @@ std::vector<TCase> MakeCases() {
   }
   for (uint16_t bits : {2, 4}) {
     for (uint16_t compression : {1, 32773, 8}) {
-      TTiffPageSpec p;
+      TTiffFixturePage p;
       p.bits = bits;
       p.compression = compression;
       add("gray" + std::to_string(bits) + "_c" + std::to_string(compression), p);
@@ -173,7 +173,7 @@ std::vector<TCase> MakeCases() {
     }
   }
   for (uint16_t compression : {1, 5, 32773}) {
-    TTiffPageSpec p;
+    TTiffFixturePage p;
     p.photometric = 3;
     p.compression = compression;
     add("palette8_c" + std::to_string(compression), p);
@@ -183,14 +183,14 @@ std::vector<TCase> MakeCases() {
   // 16-bit samples: libtiff rounds where the reader takes the high byte.
   for (const TCodec& c :
        {TCodec{"none", 1, 1}, TCodec{"deflate_pred", 8, 2}, TCodec{"lzw_pred", 5, 2}}) {
-    TTiffPageSpec g;
+    TTiffFixturePage g;
     g.bits = 16;
     g.compression = c.compression;
     g.predictor = c.predictor;
     add(std::string("gray16_") + c.name, g, false);
     g.photometric = 0;
     add(std::string("gray16_white_") + c.name, g, false);
-    TTiffPageSpec rgb = g;
+    TTiffFixturePage rgb = g;
     rgb.photometric = 2;
     rgb.samples = 3;
     add(std::string("rgb16_") + c.name, rgb, false);
@@ -199,7 +199,7 @@ std::vector<TCase> MakeCases() {
   }
   // JPEG through libjpeg: RGB, YCbCr, gray, strips and tiles (libtiff writes JPEGTables).
   {
-    TTiffPageSpec j;
+    TTiffFixturePage j;
     j.compression = 7;
     j.samples = 3;
     j.photometric = 2;
@@ -210,7 +210,7 @@ std::vector<TCase> MakeCases() {
     j.tileWidth = 32;
     j.tileLength = 16;
     add("jpeg_ycbcr_tiled", j, true, 2);
-    TTiffPageSpec g;
+    TTiffFixturePage g;
     g.compression = 7;
     g.rowsPerStrip = 8;
     add("jpeg_gray", g, true, 1);
@@ -222,15 +222,15 @@ class TLibtiffCrossCheck : public ::testing::TestWithParam<TCase> {};
 
 TEST_P(TLibtiffCrossCheck, DecodesLikeTheSamplesAndLikeLibtiff) {
   const TCase& c = GetParam();
-  const uint16_t comp = c.spec.compression;
+  const uint16_t comp = c.page.compression;
 
-  const std::vector<uint8_t> file = test::WriteTiffWithLibtiff({c.spec}, c.bigEndian);
+  const std::vector<uint8_t> file = test::WriteTiffWithLibtiff({c.page}, c.bigEndian);
   auto ours = test::DecodeWithFolivo(file);
   ASSERT_TRUE(ours->ok);
   const TIEBitmap& b = ours->bitmap;
-  ASSERT_EQ(b.Width(), static_cast<int>(c.spec.width));
-  ASSERT_EQ(b.Height(), static_cast<int>(c.spec.height));
-  EXPECT_EQ(b.PixelFormat(), c.spec.bits == 1 && c.spec.photometric != 3 ? ie1g : ie24RGB);
+  ASSERT_EQ(b.Width(), static_cast<int>(c.page.width));
+  ASSERT_EQ(b.Height(), static_cast<int>(c.page.height));
+  EXPECT_EQ(b.PixelFormat(), c.page.bits == 1 && c.page.photometric != 3 ? ie1g : ie24RGB);
 
   // Chunks read in place from a memory stream decode like chunks copied out.
   {
@@ -256,7 +256,7 @@ TEST_P(TLibtiffCrossCheck, DecodesLikeTheSamplesAndLikeLibtiff) {
       const uint32_t got = test::BitmapRgb(b, static_cast<int>(x), static_cast<int>(y));
       const uint32_t peer = rgba[y * w + x] & 0xFFFFFF;
       if (comp != 7) {
-        const uint32_t want = ExpectedRgb(c.spec, x, y);
+        const uint32_t want = ExpectedRgb(c.page, x, y);
         if (got != want) {
           ++bad;
           ADD_FAILURE() << "at " << x << "," << y << std::hex << " got " << got << " want " << want;
@@ -285,10 +285,10 @@ INSTANTIATE_TEST_SUITE_P(Table, TLibtiffCrossCheck, ::testing::ValuesIn(MakeCase
 TEST(TiffDecodeNative, KeepsTheFileSamples) {
   struct TNative {
     const char* name;
-    TTiffPageSpec spec;
+    TTiffFixturePage page;
     TPagePixelFormat format;
   };
-  TTiffPageSpec gray8, gray16, palette, cmyk, rgb48;
+  TTiffFixturePage gray8, gray16, palette, cmyk, rgb48;
   gray16.bits = 16;
   palette.photometric = 3;
   cmyk.samples = 4;
@@ -298,7 +298,7 @@ TEST(TiffDecodeNative, KeepsTheFileSamples) {
   rgb48.photometric = 2;
   gray8.photometric = 0;
   // PackBits rows of these formats are decoded into the bitmap row itself.
-  TTiffPageSpec gray8Packbits = gray8, palettePackbits = palette;
+  TTiffFixturePage gray8Packbits = gray8, palettePackbits = palette;
   gray8Packbits.compression = palettePackbits.compression = 32773;
   const TNative cases[] = {{"gray8_white_is_zero", gray8, ie8g},
                            {"gray8_white_is_zero_packbits", gray8Packbits, ie8g},
@@ -310,13 +310,13 @@ TEST(TiffDecodeNative, KeepsTheFileSamples) {
   for (const TNative& n : cases) {
     for (bool big : {false, true}) {
       SCOPED_TRACE(std::string(n.name) + (big ? " MM" : " II"));
-      auto d = test::DecodeWithFolivo(test::WriteTiffWithLibtiff({n.spec}, big), 0, true);
+      auto d = test::DecodeWithFolivo(test::WriteTiffWithLibtiff({n.page}, big), 0, true);
       ASSERT_TRUE(d->ok);
       ASSERT_EQ(d->bitmap.PixelFormat(), n.format);
-      for (uint32_t y = 0; y < n.spec.height; y += 5) {
+      for (uint32_t y = 0; y < n.page.height; y += 5) {
         const uint8_t* row = d->bitmap.GetScanline(static_cast<int>(y));
-        for (uint32_t x = 0; x < n.spec.width; x += 3) {
-          auto s = [&](uint32_t i) { return test::FixtureSample(n.spec, x, y, i); };
+        for (uint32_t x = 0; x < n.page.width; x += 3) {
+          auto s = [&](uint32_t i) { return test::FixtureSample(n.page, x, y, i); };
           switch (n.format) {
             case ie8g:
               ASSERT_EQ(row[x], 255 - s(0));
@@ -343,7 +343,7 @@ TEST(TiffDecodeNative, KeepsTheFileSamples) {
       }
       if (n.format == ie8p) {
         uint16_t rgb[3];
-        test::FixtureColorMap(n.spec, 5, rgb);
+        test::FixtureColorMap(n.page, 5, rgb);
         EXPECT_EQ(d->bitmap.GetPaletteColor(5),
                   (TColorTriple{uint8_t(rgb[2] >> 8), uint8_t(rgb[1] >> 8), uint8_t(rgb[0] >> 8)}));
       }
@@ -359,7 +359,7 @@ TEST(TiffDecodeAlpha, ExtraSampleGoesToTheMask) {
   for (const TAlphaCase& a : {TAlphaCase{"rgba", 4, 2, 1}, TAlphaCase{"rgba_deflate", 4, 2, 8},
                               TAlphaCase{"gray_alpha", 2, 1, 1}}) {
     SCOPED_TRACE(a.name);
-    TTiffPageSpec p;
+    TTiffFixturePage p;
     p.samples = a.samples;
     p.photometric = a.photometric;
     p.compression = a.compression;
@@ -384,7 +384,7 @@ TEST(TiffDecodeAlpha, ExtraSampleGoesToTheMask) {
 // A page whose width is not a multiple of the tile width ends W pixels wide
 // and keeps the right edge tiles; a tile taller than the page too.
 TEST(TiffDecodeTiles, EdgeTilesAreCutToThePage) {
-  TTiffPageSpec p;
+  TTiffFixturePage p;
   p.width = 50;
   p.height = 20;
   p.tileWidth = 48;
@@ -461,7 +461,7 @@ TEST(TiffDeflate, DamagedChunksGiveTheBytesBeforeTheFault) {
 }
 
 TEST(TiffDeflate, CorruptStripKeepsItsFirstRows) {
-  TTiffPageSpec p;
+  TTiffFixturePage p;
   p.samples = 3;
   p.photometric = 2;
   p.compression = 8;

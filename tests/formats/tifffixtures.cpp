@@ -35,7 +35,7 @@ void SilenceLibtiff() {
 }
 
 // Packs one row (or one plane's row) of samples at the page's depth.
-void PackRow(const TTiffPageSpec& p, uint32_t y, uint32_t x0, uint32_t count, int plane,
+void PackRow(const TTiffFixturePage& p, uint32_t y, uint32_t x0, uint32_t count, int plane,
              std::vector<uint8_t>& out) {
   const uint32_t spp = plane >= 0 ? 1 : p.samples;
   const size_t bytes = (size_t{count} * spp * p.bits + 7) / 8;
@@ -63,7 +63,7 @@ void PackRow(const TTiffPageSpec& p, uint32_t y, uint32_t x0, uint32_t count, in
 }
 }  // namespace
 
-uint32_t FixtureSample(const TTiffPageSpec& p, uint32_t x, uint32_t y, uint32_t s) {
+uint32_t FixtureSample(const TTiffFixturePage& p, uint32_t x, uint32_t y, uint32_t s) {
   const uint32_t max = p.bits >= 32 ? 0xFFFFFFFFu : (1u << p.bits) - 1;
   if (p.bits == 1) {
     // Text-like: strokes and blank margins, long and short runs.
@@ -81,7 +81,7 @@ uint32_t FixtureSample(const TTiffPageSpec& p, uint32_t x, uint32_t y, uint32_t 
   return v & max;
 }
 
-void FixtureColorMap(const TTiffPageSpec& p, uint32_t k, uint16_t rgb[3]) {
+void FixtureColorMap(const TTiffFixturePage& p, uint32_t k, uint16_t rgb[3]) {
   const uint16_t r = (k * 37 + 11) & 255, g = (k * 91 + 3) & 255, b = (255 - k * 7) & 255;
   const uint16_t m = p.colorMap8Bit ? 1 : 257;
   rgb[0] = r * m;
@@ -134,12 +134,12 @@ void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
             static_cast<std::streamsize>(bytes.size()));
 }
 
-std::vector<uint8_t> WriteTiffWithLibtiff(const std::vector<TTiffPageSpec>& pages, bool bigEndian) {
+std::vector<uint8_t> WriteTiffWithLibtiff(const std::vector<TTiffFixturePage>& pages, bool bigEndian) {
   SilenceLibtiff();
   const std::string path = TempPath("fixture.tif");
   TIFF* t = TIFFOpen(path.c_str(), bigEndian ? "wb" : "wl");
   if (!t) throw std::runtime_error("libtiff cannot create " + path);
-  for (const TTiffPageSpec& p : pages) {
+  for (const TTiffFixturePage& p : pages) {
     TIFFSetField(t, TIFFTAG_IMAGEWIDTH, p.width);
     TIFFSetField(t, TIFFTAG_IMAGELENGTH, p.height);
     TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, p.bits);

@@ -13,7 +13,7 @@
 namespace folivo::test {
 
 // One page to write with libtiff. Samples come from FixtureSample.
-struct TTiffPageSpec {
+struct TTiffFixturePage {
   uint32_t width = 67;
   uint32_t height = 45;
   uint16_t bits = 8;
@@ -34,12 +34,12 @@ struct TTiffPageSpec {
 };
 
 // The sample of pixel (x, y), sample s, within the page's bit depth.
-uint32_t FixtureSample(const TTiffPageSpec& spec, uint32_t x, uint32_t y, uint32_t s);
+uint32_t FixtureSample(const TTiffFixturePage& page, uint32_t x, uint32_t y, uint32_t s);
 // Colour map entry k as written (16-bit values, or 8-bit when colorMap8Bit).
-void FixtureColorMap(const TTiffPageSpec& spec, uint32_t k, uint16_t rgb[3]);
+void FixtureColorMap(const TTiffFixturePage& page, uint32_t k, uint16_t rgb[3]);
 
 // A file of those pages written by libtiff ("MM" when bigEndian).
-std::vector<uint8_t> WriteTiffWithLibtiff(const std::vector<TTiffPageSpec>& pages, bool bigEndian);
+std::vector<uint8_t> WriteTiffWithLibtiff(const std::vector<TTiffFixturePage>& pages, bool bigEndian);
 
 // libtiff's RGBA rendering of page, top row first, 0xAABBGGRR per pixel.
 bool LibtiffRgba(const std::vector<uint8_t>& file, int page, std::vector<uint32_t>& pixels,

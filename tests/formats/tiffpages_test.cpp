@@ -16,10 +16,10 @@
 namespace folivo {
 namespace {
 
-using test::TTiffPageSpec;
+using test::TTiffFixturePage;
 
-std::vector<TTiffPageSpec> ThreePages() {
-  TTiffPageSpec a, b, c;
+std::vector<TTiffFixturePage> ThreePages() {
+  TTiffFixturePage a, b, c;
   a.bits = 1;
   a.photometric = 0;
   a.compression = 4;
@@ -68,7 +68,7 @@ TEST(TiffPagesLoad, InsertsBeforeTheCurrentPage) {
 }
 
 TEST(TiffPagesLoad, AFailingPageEndsTheLoadAndLeavesNoEntry) {
-  std::vector<TTiffPageSpec> pages = ThreePages();
+  std::vector<TTiffFixturePage> pages = ThreePages();
   pages[1].compression = 5;
   std::vector<uint8_t> file = test::WriteTiffWithLibtiff(pages, false);
   // Make page 2 undecodable: BitsPerSample 8,8,16.
@@ -269,7 +269,7 @@ TEST(TiffPagesExtract, ManyPagesStopAtTheFirstUnusablePage) {
 }
 
 TEST(TiffPagesRecognise, TiffAndCameraRaw) {
-  const std::vector<uint8_t> tiff = test::WriteTiffWithLibtiff({TTiffPageSpec{}}, false);
+  const std::vector<uint8_t> tiff = test::WriteTiffWithLibtiff({TTiffFixturePage{}}, false);
   TMemoryStream s(tiff);
   s.Seek(5);
   EXPECT_TRUE(IsTiffStream(s));

@@ -134,7 +134,7 @@ TEST(TiffHeader, ByteOrderMarkDecidesAndVersionIsNotChecked) {
 }
 
 TEST(TiffHeader, BigEndianTwinReadsTheSame) {
-  test::TTiffPageSpec p;
+  test::TTiffFixturePage p;
   p.samples = 3;
   p.photometric = 2;
   p.compression = 32773;
@@ -224,7 +224,7 @@ TEST(TiffTags, TextsPageNumberAndCompressionMapping) {
 }
 
 TEST(TiffTags, BilevelRgbWithFaxCodesIsWhiteIsZero) {
-  test::TTiffPageSpec p;
+  test::TTiffFixturePage p;
   p.bits = 1;
   p.photometric = 0;
   p.compression = 4;
@@ -405,16 +405,16 @@ TEST(TiffOldJpeg, BothPathsDecode) {
 // Hostile files: every case stops or decodes what it can; none crashes, reads
 // out of bounds (the sanitizer build), hangs or allocates by the tags alone.
 TEST(TiffHostile, EveryPrefixOfAFileIsSafe) {
-  test::TTiffPageSpec g4;
+  test::TTiffFixturePage g4;
   g4.bits = 1;
   g4.photometric = 0;
   g4.compression = 4;
-  test::TTiffPageSpec lzw;
+  test::TTiffFixturePage lzw;
   lzw.samples = 3;
   lzw.photometric = 2;
   lzw.compression = 5;
   lzw.predictor = 2;
-  test::TTiffPageSpec jpeg = lzw;
+  test::TTiffFixturePage jpeg = lzw;
   jpeg.compression = 7;
   jpeg.predictor = 1;
   jpeg.rowsPerStrip = 16;
@@ -428,7 +428,7 @@ TEST(TiffHostile, EveryPrefixOfAFileIsSafe) {
 TEST(TiffHostile, CorruptCodedDataNeverCrashes) {
   std::mt19937 rng(7);
   for (uint16_t compression : {2, 3, 4, 5, 7, 8, 32773}) {
-    test::TTiffPageSpec p;
+    test::TTiffFixturePage p;
     p.compression = compression;
     if (compression <= 4) {
       p.bits = 1;
@@ -453,7 +453,7 @@ TEST(TiffHostile, CorruptCodedDataNeverCrashes) {
 }
 
 TEST(TiffHostile, CorruptLzwAborts) {
-  test::TTiffPageSpec p;
+  test::TTiffFixturePage p;
   p.compression = 5;
   p.rowsPerStrip = 45;
   std::vector<uint8_t> file = test::WriteTiffWithLibtiff({p}, false);
@@ -556,7 +556,7 @@ TEST(TiffHostile, BadFileGenerator) {
                                    {"corrupt_deflate.tif", 8},
                                    {"corrupt_packbits.tif", 32773},
                                    {"corrupt_jpeg.tif", 7}}) {
-    test::TTiffPageSpec p;
+    test::TTiffFixturePage p;
     p.width = 40;
     p.height = 12;
     p.compression = static_cast<uint16_t>(compression);
