@@ -8,6 +8,7 @@
 
 #include "processing/geometry.h"
 #include "processing/parallel.h"
+#include "processing/tone.h"
 
 namespace folivo {
 
@@ -185,23 +186,7 @@ void WhiteBalance_AutoWhite(TImageProc& proc) {
       [](TIEBitmap& region, TIOProgress& progress) {
         uint8_t red[256], green[256], blue[256];
         AutoWhiteTables(region, red, green, blue);
-        const int w = region.Width(), h = region.Height();
-        ParallelBands(
-            h, PassThreads(static_cast<long long>(w) * h),
-            [&](int first, int last) {
-              for (int y = first; y < last; ++y) {
-                uint8_t* p = region.GetScanline(y);
-                for (int x = 0; x < w; ++x, p += 3) {
-                  p[0] = blue[p[0]];
-                  p[1] = green[p[1]];
-                  p[2] = red[p[2]];
-                }
-              }
-            },
-            [&](int done) {
-              progress.Done = done;
-              progress.Report(100.0 / h);
-            });
+        MapRgbTables(region, red, green, blue, &progress);
       });
 }
 

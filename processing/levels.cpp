@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "processing/parallel.h"
+#include "processing/tone.h"
 
 namespace folivo {
 
@@ -107,24 +108,7 @@ void TLevelsClass::ApplyToBitmap(TIEBitmap& bitmap, TIOProgress* progress) {
   BuildTables();
   if (bitmap.IsEmpty()) return;
   if (bitmap.PixelFormat() != ie24RGB) bitmap.ConvertTo(ie24RGB);
-  const int w = bitmap.Width(), h = bitmap.Height();
-  ParallelBands(
-      h, PassThreads(static_cast<long long>(w) * h),
-      [&](int first, int last) {
-        for (int y = first; y < last; ++y) {
-          uint8_t* p = bitmap.GetScanline(y);
-          for (int x = 0; x < w; ++x, p += 3) {
-            p[0] = BlueTable[p[0]];
-            p[1] = GreenTable[p[1]];
-            p[2] = RedTable[p[2]];
-          }
-        }
-      },
-      [&](int done) {
-        if (!progress) return;
-        progress->Done = done;
-        progress->Report(100.0 / h);
-      });
+  MapRgbTables(bitmap, RedTable.data(), GreenTable.data(), BlueTable.data(), progress);
 }
 
 int LevelFromPosition(int position, int leftmost, int rightmost) {

@@ -18,9 +18,23 @@ void ReportRows(TIOProgress& progress, int done, int total) {
 
 using TTable = std::array<uint8_t, 256>;
 
-// Every pixel of a 24-bit bitmap through one table per channel.
 void MapRgb(TIEBitmap& bitmap, const TTable& red, const TTable& green, const TTable& blue,
             TIOProgress& progress) {
+  MapRgbTables(bitmap, red.data(), green.data(), blue.data(), &progress);
+}
+
+TTable Identity() {
+  TTable t;
+  for (int i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(i);
+  return t;
+}
+
+constexpr TFormatSet kRgb = FormatBit(ie24RGB);
+
+}  // namespace
+
+void MapRgbTables(TIEBitmap& bitmap, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                  TIOProgress* progress) {
   const int w = bitmap.Width(), h = bitmap.Height();
   ParallelBands(
       h, PassThreads(static_cast<long long>(w) * h),
@@ -34,18 +48,10 @@ void MapRgb(TIEBitmap& bitmap, const TTable& red, const TTable& green, const TTa
           }
         }
       },
-      [&](int done) { ReportRows(progress, done, h); });
+      [&](int done) {
+        if (progress) ReportRows(*progress, done, h);
+      });
 }
-
-TTable Identity() {
-  TTable t;
-  for (int i = 0; i < 256; ++i) t[i] = static_cast<uint8_t>(i);
-  return t;
-}
-
-constexpr TFormatSet kRgb = FormatBit(ie24RGB);
-
-}  // namespace
 
 uint8_t ClampRound(double v) {
   if (!(v > 0)) return 0;  // NaN too

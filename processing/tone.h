@@ -25,6 +25,11 @@ uint8_t ClampRound(double v);
 // and 24-bit invert every byte, 16-bit samples become 65535 - v, floats
 // 1 - v, a palette page inverts its palette; CMYK and CIELab pages are
 // converted to 24-bit first, since their bytes are not plain complements.
+// Every pixel of a 24-bit bitmap through one 256-entry table per channel,
+// rows on several threads; progress, when given, hears rows done.
+void MapRgbTables(TIEBitmap& bitmap, const uint8_t* red, const uint8_t* green, const uint8_t* blue,
+                  TIOProgress* progress);
+
 void Negative(TImageProc& proc);
 
 // Counts the selection (mask respected) of the page, converted to 24-bit
